@@ -1,0 +1,1 @@
+int clipnoteServerStub() { return 0; }

@@ -1,0 +1,69 @@
+#include "app/clientcore.h"
+
+#include <QDir>
+
+namespace {
+ClientCore* g_clientCore = nullptr;
+}
+
+ClientCore::ClientCore() {
+    g_clientCore = this;
+    m_pages.setServiceBase(m_service.baseUrl());
+}
+
+ClientCore::~ClientCore() {
+    if (g_clientCore == this)
+        g_clientCore = nullptr;
+}
+
+ClientCore* ClientCore::instance() {
+    return g_clientCore;
+}
+
+void ClientCore::SetRegistryKey(const QString& company) {
+    m_profile = Profile(company, Profile::executableBaseName());
+}
+
+int ClientCore::GetProfileInt(const QString& section, const QString& entry,
+                              int defaultValue) const {
+    return m_profile.GetProfileInt(section, entry, defaultValue);
+}
+
+bool ClientCore::WriteProfileInt(const QString& section, const QString& entry, int value) {
+    return m_profile.WriteProfileInt(section, entry, value);
+}
+
+QString ClientCore::GetProfileString(const QString& section, const QString& entry,
+                                     const QString& defaultValue) const {
+    return m_profile.GetProfileString(section, entry, defaultValue);
+}
+
+bool ClientCore::WriteProfileString(const QString& section, const QString& entry,
+                                    const QString& value) {
+    return m_profile.WriteProfileString(section, entry, value);
+}
+
+void ClientCore::setService(const ServiceAddress& service) {
+    m_service = service;
+    m_pages.setServiceBase(m_service.baseUrl());
+}
+
+QString ClientCore::GetPage(const QString& path) {
+    QString reply;
+    m_pages.FetchPage(m_service.host(), path, reply);
+    return reply;
+}
+
+void ClientCore::takeApplicationFolder(const QString& currentDirectory) {
+    m_strFolder = currentDirectory;
+    if (!m_strFolder.isEmpty() && m_strFolder.endsWith(QLatin1Char('/')))
+        m_strFolder.chop(1);
+}
+
+void ClientCore::enterUserFolder() {
+    m_strFolder = m_strFolder + QLatin1Char('/') + m_strUserId;
+    QDir dir;
+    dir.mkdir(m_strFolder);
+    for (const char* name : {"Outbox", "Inbox", "Sent", "Contacts"})
+        dir.mkdir(m_strFolder + QLatin1Char('/') + QLatin1String(name));
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/profile.h"
+#include "service/pagesession.h"
+#include "service/serviceaddress.h"
+
+#include <QString>
+
+#include <atomic>
+
+// What every window, worker and the command-line companion share: the user
+// folder, the signed-in user ID, the request for an immediate Send/Receive
+// cycle, the settings store and the HTTP session of the account pages. The
+// widget application derives from it; the headless companion uses it alone.
+class ClientCore {
+public:
+    ClientCore();
+    virtual ~ClientCore();
+    ClientCore(const ClientCore&) = delete;
+    ClientCore& operator=(const ClientCore&) = delete;
+
+    static ClientCore* instance();
+
+    // The application folder: the current directory at start, followed by
+    // "/" and the user ID once signed in.
+    QString m_strFolder;
+    QString m_strUserId;
+    std::atomic<int> m_bSendReceiveNow{0};
+
+    // Names the settings store: <company>/<executable base name>.
+    void SetRegistryKey(const QString& company);
+    int GetProfileInt(const QString& section, const QString& entry, int defaultValue) const;
+    bool WriteProfileInt(const QString& section, const QString& entry, int value);
+    QString GetProfileString(const QString& section, const QString& entry,
+                             const QString& defaultValue = {}) const;
+    bool WriteProfileString(const QString& section, const QString& entry, const QString& value);
+
+    const ServiceAddress& service() const { return m_service; }
+    void setService(const ServiceAddress& service);
+
+    int OpenSession() { return m_pages.OpenSession(); }
+    int CloseSession() { return m_pages.CloseSession(); }
+    int OpenPageRequest(const QString& server, const QString& path) {
+        return m_pages.OpenPageRequest(server, path);
+    }
+    int FetchPage(const QString& server, const QString& path, QString& reply) {
+        return m_pages.FetchPage(server, path, reply);
+    }
+    // The reply text of a page of the service host; empty when the page
+    // could not be fetched.
+    QString GetPage(const QString& path);
+    PageSession& pageSession() { return m_pages; }
+
+    // Takes the current directory as the application folder, without a
+    // trailing "/" (the root folder thus becomes the empty text).
+    void takeApplicationFolder(const QString& currentDirectory);
+    // Extends the application folder with the user ID and creates the user
+    // folder and its four message folders. Runs once per program run.
+    void enterUserFolder();
+
+private:
+    Profile m_profile;
+    ServiceAddress m_service;
+    PageSession m_pages;
+};

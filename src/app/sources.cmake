@@ -1,0 +1,3 @@
+# Files of src/app.
+list(APPEND CLIPNOTE_CORE_SOURCES
+    app/clientcore.cpp)

@@ -1,0 +1,1 @@
+# Files of src/mainwnd: CLIPNOTE_CORE_SOURCES holds no widget code.

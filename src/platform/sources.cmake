@@ -1,0 +1,7 @@
+# Files of src/platform.
+list(APPEND CLIPNOTE_CORE_SOURCES
+    platform/messages.h
+    platform/profile.cpp
+    platform/tempfolder.cpp
+    platform/ticks.cpp
+    platform/timerscale.cpp)

@@ -1,0 +1,1 @@
+# Files of src/recorder: CLIPNOTE_CORE_SOURCES holds no widget code.

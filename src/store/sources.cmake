@@ -1,0 +1,1 @@
+# Files of src/store: CLIPNOTE_CORE_SOURCES holds no widget code.
