@@ -1,1 +1,3 @@
-# Files of src/store: CLIPNOTE_CORE_SOURCES holds no widget code.
+# Files of src/store.
+list(APPEND CLIPNOTE_CORE_SOURCES)
+list(APPEND CLIPNOTE_WIDGET_SOURCES)

@@ -1,0 +1,1 @@
+// A tiny scripted HTTP server for client tests: see scriptedserver.h.

@@ -1,0 +1,1 @@
+// A real clipnote-server process for a test: see serverprocess.h.
