@@ -35,7 +35,8 @@ Profile::Profile(QString company, QString application)
     : m_company(std::move(company)), m_application(std::move(application)) {}
 
 QString Profile::executableBaseName() {
-    QString path = QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
+    QString path =
+        QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
     if (path.isEmpty())
         path = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
     const QString base = QFileInfo(path).completeBaseName();

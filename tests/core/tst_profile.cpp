@@ -22,9 +22,11 @@ private:
 
 void TestProfile::missingValuesReadAsDefaults() {
     Profile profile(QStringLiteral("ZEB"), QStringLiteral("fresh"));
-    QCOMPARE(profile.GetProfileInt(QStringLiteral("Settings"), QStringLiteral("NotifyPopup"), 1), 1);
+    QCOMPARE(profile.GetProfileInt(QStringLiteral("Settings"), QStringLiteral("NotifyPopup"), 1),
+             1);
     QCOMPARE(profile.GetProfileInt(QStringLiteral("Settings"), QStringLiteral("x"), 0), 0);
-    QCOMPARE(profile.GetProfileString(QStringLiteral("Settings"), QStringLiteral("uid")), QString());
+    QCOMPARE(profile.GetProfileString(QStringLiteral("Settings"), QStringLiteral("uid")),
+             QString());
 }
 
 void TestProfile::writtenValuesReadBack() {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+typedef void CURL;
+
+// Process-wide HTTP client state. Every libcurl handle of the program (the
+// account-page session, each upload and each download) shares one cookie
+// store, as handles of one process share cookies on the desktop platform:
+// the session cookie of a sign-in is presented by the transfers too.
+namespace http {
+
+// Global libcurl set-up; false when the library cannot be initialised.
+bool initialise();
+void cleanup();
+
+// Makes a handle use the shared cookie store.
+void shareCookies(CURL* handle);
+
+// Error numbers that callers see, in the platform's numbering.
+inline constexpr int kErrorTimeout = 12002;
+inline constexpr int kErrorInternal = 12004;
+inline constexpr int kErrorInvalidUrl = 12005;
+inline constexpr int kErrorNameNotResolved = 12007;
+inline constexpr int kErrorCannotConnect = 12029;
+inline constexpr int kErrorConnectionAborted = 12030;
+inline constexpr int kErrorConnectionReset = 12031;
+inline constexpr int kErrorInvalidServerResponse = 12152;
+
+// Maps a libcurl result (an int holding a CURLcode) to an error number.
+int errorNumber(int curlCode);
+
+} // namespace http
