@@ -35,6 +35,10 @@ public:
                              const QString& defaultValue = {}) const;
     bool WriteProfileString(const QString& section, const QString& entry, const QString& value);
 
+    // Caption of boxes that carry the application's title: the executable's
+    // base name.
+    static QString applicationTitle() { return Profile::executableBaseName(); }
+
     const ServiceAddress& service() const { return m_service; }
     void setService(const ServiceAddress& service);
 

@@ -1,6 +1,7 @@
-#include <QApplication>
+#include "app/clientapp.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    return 0;
+    CClientApp app(argc, argv);
+    app.InitInstance();
+    return app.ExitInstance();
 }

@@ -1,3 +1,5 @@
 # Files of src/app.
 list(APPEND CLIPNOTE_CORE_SOURCES
     app/clientcore.cpp)
+list(APPEND CLIPNOTE_WIDGET_SOURCES
+    app/clientapp.cpp)

@@ -1,1 +1,3 @@
-# Files of src/mainwnd: CLIPNOTE_CORE_SOURCES holds no widget code.
+# Files of src/mainwnd.
+list(APPEND CLIPNOTE_WIDGET_SOURCES
+    mainwnd/maindialog.cpp)

@@ -2,5 +2,10 @@
 list(APPEND CLIPNOTE_CORE_SOURCES
     service/httpshared.cpp
     service/pagesession.cpp
+    service/replytext.cpp
     service/servicesession.cpp
     service/serviceaddress.cpp)
+list(APPEND CLIPNOTE_WIDGET_SOURCES
+    service/changepw.cpp
+    service/login.cpp
+    service/register.cpp)

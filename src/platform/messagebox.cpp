@@ -1,0 +1,42 @@
+#include "platform/messagebox.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QMutex>
+#include <QThread>
+
+namespace {
+QMutex g_hookMutex;
+MessageBoxHook g_hook;
+
+MessageBoxHook currentHook() {
+    QMutexLocker lock(&g_hookMutex);
+    return g_hook;
+}
+} // namespace
+
+void setMessageBoxHook(MessageBoxHook hook) {
+    QMutexLocker lock(&g_hookMutex);
+    g_hook = std::move(hook);
+}
+
+QMessageBox::StandardButton showMessageBox(QWidget* parent, const QString& text,
+                                           const QString& caption, QMessageBox::Icon icon,
+                                           QMessageBox::StandardButtons buttons) {
+    if (const MessageBoxHook hook = currentHook())
+        return hook(MessageBoxCall{text, caption, icon, buttons});
+    QMessageBox box(icon, caption, text, buttons, parent);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QMessageBox::StandardButton showMessageBoxFromWorker(const QString& text, const QString& caption,
+                                                     QMessageBox::Icon icon) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread())
+        return showMessageBox(nullptr, text, caption, icon);
+    QMessageBox::StandardButton pressed = QMessageBox::NoButton;
+    QMetaObject::invokeMethod(
+        app, [&] { pressed = showMessageBox(nullptr, text, caption, icon); },
+        Qt::BlockingQueuedConnection);
+    return pressed;
+}

@@ -1,0 +1,83 @@
+#include "service/changepw.h"
+
+#include "app/clientcore.h"
+#include "platform/messagebox.h"
+#include "platform/waitcursor.h"
+#include "service/replytext.h"
+#include "service/serviceaddress.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+QString withoutTrailingBlanks(QString text) {
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1).isSpace())
+        --end;
+    text.truncate(end);
+    return text;
+}
+} // namespace
+
+CChangePW::CChangePW(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Change Password"));
+    m_newPassword = new QLineEdit(this);
+    m_newPassword->setObjectName(QStringLiteral("newPassword"));
+    m_confirm = new QLineEdit(this);
+    m_confirm->setObjectName(QStringLiteral("confirmPassword"));
+    for (QLineEdit* e : {m_newPassword, m_confirm}) {
+        e->setEchoMode(QLineEdit::Password);
+        e->setMaxLength(kMaxPasswordLength);
+    }
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("New Password: "), m_newPassword);
+    form->addRow(QStringLiteral("Confirm New Password: "), m_confirm);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("ok"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancel"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+
+    connect(ok, &QPushButton::clicked, this, &CChangePW::accept);
+    connect(cancel, &QPushButton::clicked, this, &CChangePW::reject);
+}
+
+void CChangePW::accept() {
+    WaitCursor wait;
+    const QString password = withoutTrailingBlanks(m_newPassword->text());
+    const QString confirm = withoutTrailingBlanks(m_confirm->text());
+    const QString caption = QStringLiteral("ZEB");
+    if (password != confirm) {
+        wait.restore();
+        showMessageBox(this, QStringLiteral("Password not confirmed!"), caption,
+                       QMessageBox::Critical);
+        return;
+    }
+    ClientCore* core = ClientCore::instance();
+    const QString reply = core->GetPage(
+        pagePath(QStringLiteral("zeb/chgpw.asp"),
+                 {{QStringLiteral("UID"), core->m_strUserId}, {QStringLiteral("PW"), password}}));
+    wait.restore();
+    if (isOkReply(reply)) {
+        showMessageBox(this, QStringLiteral("Your password has been sucessfully changed!"), caption,
+                       QMessageBox::Information);
+        QDialog::accept();
+        return;
+    }
+    showMessageBox(this,
+                   QStringLiteral("Error changing password! Please try again later or contact ") +
+                       QLatin1String(kAccountsAddress),
+                   caption, QMessageBox::Critical);
+}
