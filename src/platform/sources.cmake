@@ -4,4 +4,8 @@ list(APPEND CLIPNOTE_CORE_SOURCES
     platform/profile.cpp
     platform/tempfolder.cpp
     platform/ticks.cpp
-    platform/timerscale.cpp)
+    platform/timerscale.cpp
+    platform/windowtimers.cpp)
+list(APPEND CLIPNOTE_WIDGET_SOURCES
+    platform/messagebox.cpp
+    platform/waitcursor.h)
