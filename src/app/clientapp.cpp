@@ -26,6 +26,7 @@ CClientApp::CClientApp(int& argc, char** argv)
       m_fontBold11(makeFont(11, QFont::Bold)), m_fontThin10(makeFont(10, QFont::Thin)),
       m_fontThin9(makeFont(9, QFont::Thin)) {
     setService(ServiceAddress::fromArguments(arguments()));
+    installAlertBoxes();
 }
 
 CClientApp::~CClientApp() = default;

@@ -1,5 +1,7 @@
 #include "platform/messagebox.h"
 
+#include "platform/alert.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QMutex>
@@ -39,4 +41,27 @@ QMessageBox::StandardButton showMessageBoxFromWorker(const QString& text, const 
         app, [&] { pressed = showMessageBox(nullptr, text, caption, icon); },
         Qt::BlockingQueuedConnection);
     return pressed;
+}
+
+void installAlertBoxes() {
+    setAlertHandler([](const QString& text, const QString& caption, AlertIcon icon) {
+        QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
+        switch (icon) {
+        case AlertIcon::Information:
+            boxIcon = QMessageBox::Information;
+            break;
+        case AlertIcon::Warning:
+            boxIcon = QMessageBox::Warning;
+            break;
+        case AlertIcon::Error:
+            boxIcon = QMessageBox::Critical;
+            break;
+        case AlertIcon::Question:
+            boxIcon = QMessageBox::Question;
+            break;
+        case AlertIcon::None:
+            break;
+        }
+        showMessageBoxFromWorker(text, caption, boxIcon);
+    });
 }

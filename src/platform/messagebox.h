@@ -32,3 +32,6 @@ QMessageBox::StandardButton showMessageBoxFromWorker(const QString& text, const 
 // Tests install a hook that receives each box and returns the button to
 // press; an empty hook restores the real boxes.
 void setMessageBoxHook(MessageBoxHook hook);
+
+// Routes the alerts of window-less code (writer, workers) to message boxes.
+void installAlertBoxes();

@@ -1,5 +1,6 @@
 # Files of src/platform.
 list(APPEND CLIPNOTE_CORE_SOURCES
+    platform/alert.cpp
     platform/messages.h
     platform/profile.cpp
     platform/tempfolder.cpp
