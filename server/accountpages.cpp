@@ -1,0 +1,124 @@
+#include "accountpages.h"
+
+#include "accountstore.h"
+#include "mailbox.h"
+#include "passwordmail.h"
+#include "passwords.h"
+#include "reply.h"
+#include "serverlog.h"
+#include "sessionstore.h"
+#include "signinthrottle.h"
+#include "userid.h"
+
+#include <httplib.h>
+
+const char AccountPages::kSignInRefused[] = "Unknown user ID or wrong password.";
+
+namespace {
+const std::string kBadAddress =
+    "That is not an e-mail address this service accepts. Use letters, digits and . _ - + before "
+    "the @, a host name such as example.org after it, and at most " +
+    std::to_string(kMaxUserIdLength) + " characters in all.";
+constexpr char kTaken[] = "This e-mail address is already registered. If you forgot the "
+                          "password, have a new one e-mailed to you.";
+constexpr char kNotRegistered[] = "No account is registered under this e-mail address.";
+constexpr char kMailFailed[] =
+    "Sorry, the e-mail with your password could not be sent. Please try again later.";
+constexpr char kNotSignedIn[] = "You are not signed in. Please sign in again.";
+constexpr char kOtherUser[] =
+    "You can only change the password of the user ID you are signed in with.";
+const std::string kBadNewPassword = "The new password must be 1 to " +
+                                    std::to_string(kMaxPasswordLength) +
+                                    " characters long and may not contain control characters.";
+
+std::string tryAgainText(std::chrono::seconds wait) {
+    const auto seconds = wait.count();
+    return "Too many failed sign-ins for this user ID. Please try again in " +
+           std::to_string(seconds) + (seconds == 1 ? " second." : " seconds.");
+}
+} // namespace
+
+AccountPages::AccountPages(AccountStore& accounts, SessionStore& sessions, MailBox& mail,
+                           SignInThrottle& throttle)
+    : m_accounts(accounts), m_sessions(sessions), m_mail(mail), m_throttle(throttle) {}
+
+void AccountPages::addRoutes(httplib::Server& http) {
+    using httplib::Request;
+    using httplib::Response;
+    http.Get("/zeb/login.asp", [this](const Request& q, Response& r) { signIn(q, r); });
+    http.Get("/zeb/reg.asp", [this](const Request& q, Response& r) { registerAccount(q, r); });
+    http.Get("/zeb/pwmail.asp", [this](const Request& q, Response& r) { mailPassword(q, r); });
+    http.Get("/zeb/chgpw.asp", [this](const Request& q, Response& r) { changePassword(q, r); });
+}
+
+void AccountPages::signIn(const httplib::Request& request, httplib::Response& response) {
+    const std::string userId = request.get_param_value("UID");
+    const std::string password = request.get_param_value("PW");
+    if (!isValidUserId(userId))
+        return replyText(response, kSignInRefused);
+    const std::string key = userIdKey(userId);
+    if (const auto wait = m_throttle.admit(key); wait.count() > 0)
+        return replyText(response, tryAgainText(wait));
+    if (password.size() > kMaxPasswordLength)
+        return replyText(response, kSignInRefused);
+    const auto account = m_accounts.signIn(userId, password);
+    if (!account)
+        return replyText(response, kSignInRefused);
+    m_throttle.succeeded(key);
+    response.set_header("Set-Cookie", SessionStore::cookieFor(m_sessions.start(account->key)));
+    replyText(response, "OK");
+}
+
+void AccountPages::registerAccount(const httplib::Request& request, httplib::Response& response) {
+    const std::string userId = request.get_param_value("UID");
+    if (!isValidUserId(userId))
+        return replyText(response, kBadAddress);
+    // Checked first so that a taken address costs no password hash.
+    if (m_accounts.find(userId))
+        return replyText(response, kTaken);
+    const std::string password = generatePassword();
+    if (!m_accounts.create(userId, password))
+        return replyText(response, kTaken);
+    std::string error;
+    if (!m_mail.send(newAccountMail(userId, password), &error)) {
+        // Nobody could ever learn this password: the address stays free.
+        m_accounts.remove(userId);
+        logServerProblem(error);
+        return replyText(response, kMailFailed);
+    }
+    replyText(response, "OK");
+}
+
+void AccountPages::mailPassword(const httplib::Request& request, httplib::Response& response) {
+    const std::string userId = request.get_param_value("UID");
+    const auto account = isValidUserId(userId) ? m_accounts.find(userId) : std::nullopt;
+    if (!account)
+        return replyText(response, kNotRegistered);
+    const std::string password = generatePassword();
+    if (!m_accounts.setMailedPassword(account->key, password))
+        return replyText(response, kNotRegistered);
+    std::string error;
+    const int validHours = static_cast<int>(AccountStore::kMailedPasswordLifetime.count());
+    if (!m_mail.send(passwordResetMail(account->userId, password, validHours), &error)) {
+        // The unsent password is harmless: the old one still works.
+        logServerProblem(error);
+        return replyText(response, kMailFailed);
+    }
+    replyText(response, "OK, a new password has been e-mailed to " + account->userId + ".");
+}
+
+void AccountPages::changePassword(const httplib::Request& request, httplib::Response& response) {
+    const auto user = m_sessions.userOf(request);
+    if (!user)
+        return replyText(response, kNotSignedIn);
+    if (userIdKey(request.get_param_value("UID")) != user->key)
+        return replyText(response, kOtherUser);
+    const std::string password = request.get_param_value("PW");
+    if (!isAcceptablePassword(password))
+        return replyText(response, kBadNewPassword);
+    if (!m_accounts.setPassword(user->key, password))
+        return replyText(response, kNotSignedIn);
+    // Whoever knew the old password is signed out everywhere else.
+    m_sessions.endOthers(*user);
+    replyText(response, "OK");
+}

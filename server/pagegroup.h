@@ -1,0 +1,13 @@
+#pragma once
+
+namespace httplib {
+class Server;
+}
+
+// One area of the service's pages (accounts, the welcome page, messages).
+// Each registers its own routes, so a new area is one more group.
+class PageGroup {
+public:
+    virtual ~PageGroup() = default;
+    virtual void addRoutes(httplib::Server& http) = 0;
+};

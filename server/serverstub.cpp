@@ -1,1 +1,0 @@
-int clipnoteServerStub() { return 0; }
