@@ -2,6 +2,7 @@
 list(APPEND CLIPNOTE_CORE_SOURCES
     platform/messages.h
     platform/profile.cpp
+    platform/resources.cpp
     platform/tempfolder.cpp
     platform/ticks.cpp
     platform/timerscale.cpp
