@@ -3,6 +3,7 @@ list(APPEND CLIPNOTE_CORE_SOURCES
     platform/alert.cpp
     platform/messages.h
     platform/profile.cpp
+    platform/resources.cpp
     platform/tempfolder.cpp
     platform/ticks.cpp
     platform/timerscale.cpp
