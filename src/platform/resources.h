@@ -42,9 +42,7 @@ QString bitmapPath(int id);
 // withColourKey before any smooth scaling, which would otherwise blend the key
 // colour into the picture's edges. Null for an unknown number, and when the
 // pictures are not linked into the program: the core library alone does not
-// carry them, and a program built on the widgets library, which does, must
-// name them once with Q_INIT_RESOURCE(resources) outside any namespace, or
-// the linker leaves them out of the static library's users.
+// carry them; every program built on the widgets library has them.
 QImage loadBitmapResource(int id);
 
 // An icon at one of its sizes (0: the size the windows show it at) with the
