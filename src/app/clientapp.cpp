@@ -1,5 +1,7 @@
 #include "app/clientapp.h"
 
+#include "app/appfonts.h"
+
 #include "mainwnd/maindialog.h"
 #include "platform/messagebox.h"
 #include "service/httpshared.h"
@@ -11,20 +13,11 @@ std::function<bool()>& socketInit() {
     static std::function<bool()> init = [] { return http::initialise(); };
     return init;
 }
-
-QFont makeFont(int pixelHeight, QFont::Weight weight) {
-    QFont font;
-    font.setPixelSize(pixelHeight);
-    font.setWeight(weight);
-    font.setStyleStrategy(QFont::PreferQuality);
-    return font;
-}
 } // namespace
 
 CClientApp::CClientApp(int& argc, char** argv)
-    : QApplication(argc, argv), m_fontBold14(makeFont(14, QFont::Bold)),
-      m_fontBold11(makeFont(11, QFont::Bold)), m_fontThin10(makeFont(10, QFont::Thin)),
-      m_fontThin9(makeFont(9, QFont::Thin)) {
+    : QApplication(argc, argv), m_fontBold14(appFonts().bold14), m_fontBold11(appFonts().bold11),
+      m_fontThin10(appFonts().thin10), m_fontThin9(appFonts().thin9) {
     setService(ServiceAddress::fromArguments(arguments()));
     installAlertBoxes();
 }

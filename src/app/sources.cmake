@@ -2,4 +2,5 @@
 list(APPEND CLIPNOTE_CORE_SOURCES
     app/clientcore.cpp)
 list(APPEND CLIPNOTE_WIDGET_SOURCES
+    app/appfonts.cpp
     app/clientapp.cpp)

@@ -10,4 +10,5 @@ list(APPEND CLIPNOTE_CORE_SOURCES
     platform/windowtimers.cpp)
 list(APPEND CLIPNOTE_WIDGET_SOURCES
     platform/messagebox.cpp
+    platform/popupmenu.cpp
     platform/waitcursor.h)
