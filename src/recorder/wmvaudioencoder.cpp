@@ -25,12 +25,12 @@ WmvAudioEncoder::~WmvAudioEncoder() {
     avcodec_free_context(&m_codec);
 }
 
-bool WmvAudioEncoder::installed(const WmvStreamSpec& spec) {
-    return avcodec_find_encoder_by_name(spec.codec) != nullptr;
+bool WmvAudioEncoder::installed(const WmvStreamFormat& stream) {
+    return avcodec_find_encoder_by_name(stream.codec) != nullptr;
 }
 
-bool WmvAudioEncoder::open(const WmvStreamSpec& spec) {
-    const AVCodec* codec = avcodec_find_encoder_by_name(spec.codec);
+bool WmvAudioEncoder::open(const WmvStreamFormat& stream) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(stream.codec);
     if (!codec || m_codec)
         return false;
     m_codec = avcodec_alloc_context3(codec);
@@ -38,11 +38,11 @@ bool WmvAudioEncoder::open(const WmvStreamSpec& spec) {
     m_frame = av_frame_alloc();
     if (!m_codec || !m_packet || !m_frame)
         return false;
-    m_codec->sample_rate = spec.sampleRate;
-    m_codec->bit_rate = spec.bitRate;
-    av_channel_layout_default(&m_codec->ch_layout, spec.channels);
+    m_codec->sample_rate = stream.sampleRate;
+    m_codec->bit_rate = stream.bitRate;
+    av_channel_layout_default(&m_codec->ch_layout, stream.channels);
     m_codec->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
-    m_codec->time_base = AVRational{1, spec.sampleRate};
+    m_codec->time_base = AVRational{1, stream.sampleRate};
     m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (avcodec_open2(m_codec, codec, nullptr) < 0)
         return false;

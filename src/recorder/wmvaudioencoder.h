@@ -6,7 +6,7 @@ struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 struct SwrContext;
-struct WmvStreamSpec;
+struct WmvStreamFormat;
 class WmvContainer;
 
 // The sound stream: converts captured PCM to the encoder's sample layout
@@ -19,8 +19,8 @@ public:
     WmvAudioEncoder(const WmvAudioEncoder&) = delete;
     WmvAudioEncoder& operator=(const WmvAudioEncoder&) = delete;
 
-    static bool installed(const WmvStreamSpec& spec);
-    bool open(const WmvStreamSpec& spec);
+    static bool installed(const WmvStreamFormat& stream);
+    bool open(const WmvStreamFormat& stream);
     AVCodecContext* context() const { return m_codec; }
     int sampleRate() const;
 

@@ -8,7 +8,7 @@
 // pass in. A profile lists its streams in the order they appear in the file.
 enum class WmvMedia { Video, Audio };
 
-struct WmvStreamSpec {
+struct WmvStreamFormat {
     WmvMedia media;
     const char* codec; // encoder name
     int bitRate;       // bits per second
@@ -21,7 +21,7 @@ struct WmvStreamSpec {
 struct WmvProfile {
     const char* id; // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
     const char* name;
-    std::array<WmvStreamSpec, 2> streams;
+    std::array<WmvStreamFormat, 2> streams;
     int streamCount;
 };
 

@@ -44,8 +44,8 @@ bool WmvVideoEncoder::acceptable(int width, int height, const unsigned char* pix
            width <= kMaxSide && height <= kMaxSide;
 }
 
-bool WmvVideoEncoder::open(const WmvStreamSpec& spec, int framesPerSecond) {
-    const AVCodec* codec = avcodec_find_encoder_by_name(spec.codec);
+bool WmvVideoEncoder::open(const WmvStreamFormat& stream, int framesPerSecond) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(stream.codec);
     if (!codec || m_codec)
         return false;
     m_codec = avcodec_alloc_context3(codec);
@@ -53,10 +53,10 @@ bool WmvVideoEncoder::open(const WmvStreamSpec& spec, int framesPerSecond) {
     if (!m_codec || !m_packet)
         return false;
     const int fps = framesPerSecond > 0 ? framesPerSecond : 1;
-    m_codec->width = spec.width;
-    m_codec->height = spec.height;
+    m_codec->width = stream.width;
+    m_codec->height = stream.height;
     m_codec->pix_fmt = AV_PIX_FMT_YUV420P;
-    m_codec->bit_rate = spec.bitRate;
+    m_codec->bit_rate = stream.bitRate;
     // Frames are stamped with the real time they were delivered at, in
     // milliseconds; the nominal rate only guides the bit budget per frame.
     m_codec->time_base = AVRational{1, 1000};

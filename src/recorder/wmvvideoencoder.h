@@ -10,7 +10,7 @@ struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 struct SwsContext;
-struct WmvStreamSpec;
+struct WmvStreamFormat;
 class WmvContainer;
 
 // The picture stream: takes bottom-up packed frames (rows of width × bytes per
@@ -29,7 +29,7 @@ public:
     // A frame the encoder can take: a known depth, a sane size and pixels.
     static bool acceptable(int width, int height, const unsigned char* pixels, int bitsPerPixel);
 
-    bool open(const WmvStreamSpec& spec, int framesPerSecond);
+    bool open(const WmvStreamFormat& stream, int framesPerSecond);
     AVCodecContext* context() const { return m_codec; }
 
     // Prepares the converter for frames of this shape.

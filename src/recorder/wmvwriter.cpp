@@ -133,14 +133,14 @@ void CWmvWriter::open(const QString& path, const QString& profileId) {
 bool CWmvWriter::addProfileStreams() {
     int added = 0;
     for (int i = 0; i < m_profile->streamCount; ++i) {
-        const WmvStreamSpec& spec = m_profile->streams[static_cast<std::size_t>(i)];
-        const bool video = spec.media == WmvMedia::Video;
+        const WmvStreamFormat& stream = m_profile->streams[static_cast<std::size_t>(i)];
+        const bool video = stream.media == WmvMedia::Video;
         if ((video && faulted(WriterFault::NoVideoInput)) ||
             (!video && faulted(WriterFault::NoAudioInput)))
             continue;
-        if (!m_container->addStream(video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO, spec.codec))
+        if (!m_container->addStream(video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO, stream.codec))
             return false;
-        m_streamSpecs[static_cast<std::size_t>(added++)] = &spec;
+        m_streamFormats[static_cast<std::size_t>(added++)] = &stream;
     }
     return true;
 }
@@ -148,17 +148,18 @@ bool CWmvWriter::addProfileStreams() {
 const char* CWmvWriter::beginWriting() {
     std::array<AVCodecContext*, 2> encoders{};
     if (m_audioInputIndex >= 0) {
-        const WmvStreamSpec& spec = *m_streamSpecs[static_cast<std::size_t>(m_audioInputIndex)];
-        if (faulted(WriterFault::AudioCodecNotInstalled) || !WmvAudioEncoder::installed(spec))
+        const WmvStreamFormat& stream =
+            *m_streamFormats[static_cast<std::size_t>(m_audioInputIndex)];
+        if (faulted(WriterFault::AudioCodecNotInstalled) || !WmvAudioEncoder::installed(stream))
             return "Audio codec not installed. Unable to Begin Writing.";
         m_audio = std::make_unique<WmvAudioEncoder>();
-        if (faulted(WriterFault::AudioCodecError) || !m_audio->open(spec))
+        if (faulted(WriterFault::AudioCodecError) || !m_audio->open(stream))
             return "Audio codec error. Unable to Begin Writing.";
         encoders[static_cast<std::size_t>(m_audioInputIndex)] = m_audio->context();
     }
-    const WmvStreamSpec& spec = *m_streamSpecs[static_cast<std::size_t>(m_videoInputIndex)];
+    const WmvStreamFormat& stream = *m_streamFormats[static_cast<std::size_t>(m_videoInputIndex)];
     m_video = std::make_unique<WmvVideoEncoder>();
-    if (!m_video->open(spec, m_framesPerSecond))
+    if (!m_video->open(stream, m_framesPerSecond))
         return "Unable to Initialize Writing";
     encoders[static_cast<std::size_t>(m_videoInputIndex)] = m_video->context();
     if (faulted(WriterFault::BeginWriting) ||

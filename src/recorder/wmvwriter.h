@@ -16,7 +16,7 @@ class WmvAudioEncoder;
 class WmvContainer;
 class WmvVideoEncoder;
 struct WmvProfile;
-struct WmvStreamSpec;
+struct WmvStreamFormat;
 
 // Points where a test can make the writer fail, one for each failure text.
 // Several stand for opening steps that have no way of failing here on their
@@ -125,7 +125,7 @@ private:
     std::unique_ptr<WmvContainer> m_container; // null once closed
     std::unique_ptr<WmvVideoEncoder> m_video;
     std::unique_ptr<WmvAudioEncoder> m_audio;
-    std::array<const WmvStreamSpec*, 2> m_streamSpecs{};
+    std::array<const WmvStreamFormat*, 2> m_streamFormats{};
     char m_errorText[260] = {};
     int m_videoInputIndex = -1;
     int m_audioInputIndex = -1;
