@@ -1,6 +1,7 @@
 # Files of src/platform.
 list(APPEND CLIPNOTE_CORE_SOURCES
     platform/alert.cpp
+    platform/filestatus.cpp
     platform/messages.h
     platform/profile.cpp
     platform/resources.cpp
