@@ -7,3 +7,6 @@ list(APPEND CLIPNOTE_CORE_SOURCES
     store/storefolder.cpp
     store/storenames.cpp)
 list(APPEND CLIPNOTE_WIDGET_SOURCES)
+# The folder list widgets and the small dialogs keep their own file lists.
+include(${CMAKE_CURRENT_LIST_DIR}/lists.cmake OPTIONAL)
+include(${CMAKE_CURRENT_LIST_DIR}/dialogs.cmake OPTIONAL)
