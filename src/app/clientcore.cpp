@@ -1,5 +1,7 @@
 #include "app/clientcore.h"
 
+#include "store/storenames.h"
+
 #include <QDir>
 
 namespace {
@@ -60,10 +62,15 @@ void ClientCore::takeApplicationFolder(const QString& currentDirectory) {
         m_strFolder.chop(1);
 }
 
-void ClientCore::enterUserFolder() {
+bool ClientCore::enterUserFolder() {
+    // The user ID names a folder: one that could lead out of the
+    // application folder is never used.
+    if (!isSafeStoreName(m_strUserId))
+        return false;
     m_strFolder = m_strFolder + QLatin1Char('/') + m_strUserId;
     QDir dir;
     dir.mkdir(m_strFolder);
     for (const char* name : {"Outbox", "Inbox", "Sent", "Contacts"})
         dir.mkdir(m_strFolder + QLatin1Char('/') + QLatin1String(name));
+    return true;
 }

@@ -59,8 +59,9 @@ public:
     // trailing "/" (the root folder thus becomes the empty text).
     void takeApplicationFolder(const QString& currentDirectory);
     // Extends the application folder with the user ID and creates the user
-    // folder and its four message folders. Runs once per program run.
-    void enterUserFolder();
+    // folder and its four message folders. Runs once per program run. False,
+    // with nothing created, when the user ID cannot be a folder name.
+    bool enterUserFolder();
 
 private:
     Profile m_profile;

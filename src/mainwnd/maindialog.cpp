@@ -115,7 +115,12 @@ void CMainDialog::signIn() {
         QMetaObject::invokeMethod(this, &CMainDialog::OnCancel, Qt::QueuedConnection);
         return;
     }
-    core->enterUserFolder();
+    if (!core->enterUserFolder()) {
+        exitRequested = 1;
+        workerStopped = 1;
+        QMetaObject::invokeMethod(this, &CMainDialog::OnCancel, Qt::QueuedConnection);
+        return;
+    }
     setWindowTitle(QStringLiteral("Clipnote- %1").arg(core->m_strUserId));
     // No Send/Receive worker runs yet, so nothing holds the window open.
     workerStopped = 1;

@@ -6,6 +6,7 @@
 #include "service/register.h"
 #include "service/replytext.h"
 #include "service/serviceaddress.h"
+#include "store/storenames.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -72,6 +73,14 @@ void CLogin::accept() {
         pagePath(QStringLiteral("zeb/login.asp"),
                  {{QStringLiteral("UID"), userId}, {QStringLiteral("PW"), m_password->text()}}));
     wait.restore();
+    if (isOkReply(reply) && !isSafeStoreName(userId)) {
+        // The messages of a user live in a folder named by the user ID.
+        showMessageBox(this,
+                       QStringLiteral("This user ID cannot be used on this computer: it cannot "
+                                      "name a folder."),
+                       ClientCore::applicationTitle(), QMessageBox::Warning);
+        return;
+    }
     if (isOkReply(reply)) {
         core->m_strUserId = userId;
         core->WriteProfileString(QLatin1String(kSettingsSection), QLatin1String(kSettingUid),

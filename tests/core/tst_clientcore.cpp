@@ -13,6 +13,8 @@ private Q_SLOTS:
     void applicationFolder();
     void userFolderUnderCapitals();
     void existingUserFolderIsReused();
+    void unsafeUserIdCreatesNothing_data();
+    void unsafeUserIdCreatesNothing();
     void serviceAddress_data();
     void serviceAddress();
 
@@ -44,7 +46,7 @@ void TestClientCore::userFolderUnderCapitals() {
     ClientCore core;
     core.takeApplicationFolder(base);
     core.m_strUserId = QStringLiteral("Alice@Example.org");
-    core.enterUserFolder();
+    QVERIFY(core.enterUserFolder());
     QCOMPARE(core.m_strFolder, base + QStringLiteral("/Alice@Example.org"));
     for (const char* name : {"Inbox", "Outbox", "Sent", "Contacts"})
         QVERIFY2(QDir(core.m_strFolder + QLatin1Char('/') + QLatin1String(name)).exists(), name);
@@ -59,6 +61,26 @@ void TestClientCore::existingUserFolderIsReused() {
     core.enterUserFolder();
     QCOMPARE(readFile(core.m_strFolder + QStringLiteral("/Inbox/alice;1.wmv")),
              QByteArray("video"));
+}
+
+void TestClientCore::unsafeUserIdCreatesNothing_data() {
+    QTest::addColumn<QString>("userId");
+    QTest::newRow("parent") << "..";
+    QTest::newRow("climbs out") << "../outside";
+    QTest::newRow("slash") << "a/b@example.org";
+    QTest::newRow("empty") << "";
+}
+
+void TestClientCore::unsafeUserIdCreatesNothing() {
+    QFETCH(QString, userId);
+    const QString base = m_env.makeFolder(QStringLiteral("unsafe/start"));
+    ClientCore core;
+    core.takeApplicationFolder(base);
+    core.m_strUserId = userId;
+    QVERIFY(!core.enterUserFolder());
+    QCOMPARE(core.m_strFolder, base);
+    QCOMPARE(QDir(base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QVERIFY(!QDir(m_env.root() + QStringLiteral("/unsafe/outside")).exists());
 }
 
 void TestClientCore::serviceAddress_data() {

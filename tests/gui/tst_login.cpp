@@ -3,10 +3,11 @@
 #include "platform/messagebox.h"
 #include "platform/profile.h"
 #include "platform/timerscale.h"
+#include "scriptedserver.h"
+#include "serverprocess.h"
 #include "service/httpshared.h"
 #include "service/login.h"
 #include "service/register.h"
-#include "serverprocess.h"
 #include "testenvironment.h"
 
 #include <QLineEdit>
@@ -29,6 +30,7 @@ private Q_SLOTS:
     void createAccountThenSignIn();
     void createAccountRefused();
     void forgottenPasswordMailsNewOne();
+    void userIdThatCannotNameAFolder();
 
 private:
     // Types into the dialog's fields and presses its Login button.
@@ -106,8 +108,8 @@ void TestLogin::refusalShownVerbatim() {
     signIn(dialog, QStringLiteral("bob@example.org"), QStringLiteral("wrong-one"));
     QCOMPARE(m_boxes.size(), 1);
     QString shown = QString::fromUtf8(expected);
-    shown.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\n'),
-                                                                       QLatin1String("\r\n"));
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"))
+        .replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     QCOMPARE(m_boxes.first().text, shown);
     QCOMPARE(m_boxes.first().caption, ClientCore::applicationTitle());
     QVERIFY(dialog.isVisible());
@@ -121,8 +123,8 @@ void TestLogin::specialCharactersInPassword() {
     const QByteArray cookie = m_server.signIn(uid, first);
     QVERIFY(!cookie.isEmpty());
     const QString tricky = QStringLiteral("a&b=c#d+e% f");
-    const SimpleHttpReply changed = m_server.get(
-        "/zeb/chgpw.asp?UID=" + pageValue(uid) + "&PW=" + pageValue(tricky), cookie);
+    const SimpleHttpReply changed =
+        m_server.get("/zeb/chgpw.asp?UID=" + pageValue(uid) + "&PW=" + pageValue(tricky), cookie);
     QVERIFY2(changed.body.startsWith("OK"), changed.body.constData());
 
     CLogin dialog;
@@ -220,6 +222,20 @@ void TestLogin::forgottenPasswordMailsNewOne() {
     m_boxes.clear();
     signIn(dialog, QStringLiteral("gina@example.org"), fresh);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
+}
+
+void TestLogin::userIdThatCannotNameAFolder() {
+    // Even a service that accepts such an ID cannot make the client use it.
+    ScriptedServer lenient;
+    lenient.enqueue(ScriptedServer::http(200, "text/plain", "OK\n"));
+    m_core->setService(ServiceAddress(lenient.baseUrl()));
+    CLogin dialog;
+    dialog.show();
+    signIn(dialog, QStringLiteral("../elsewhere"), QStringLiteral("pw"));
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY(m_boxes.first().text.contains(QLatin1String("cannot name a folder")));
+    QVERIFY(dialog.isVisible());
+    QVERIFY(m_core->m_strUserId.isEmpty());
 }
 
 QTEST_MAIN(TestLogin)
