@@ -2,7 +2,10 @@
 list(APPEND CLIPNOTE_CORE_SOURCES
     store/contactstore.cpp
     store/folderlisting.cpp
+    store/listdate.cpp
+    store/listorder.cpp
     store/messagestore.cpp
+    store/picturecache.cpp
     store/replacingfile.cpp
     store/storefolder.cpp
     store/storenames.cpp)
