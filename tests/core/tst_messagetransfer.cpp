@@ -9,11 +9,6 @@
 #include <QFile>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 // Upload and download on the wire, against scripted replies: the exact body
 // of an upload, how its reply is judged, and how a download's reply becomes
 // a record on disk or nothing at all.
@@ -52,7 +47,6 @@ private Q_SLOTS:
 private:
     static QByteArray bodyOf(const QByteArray& request);
     static QByteArray patterned(int size);
-    static quint16 closedPort();
     QString makeFile(const QString& name, const QByteArray& bytes) const;
     void verifyNoWorkingFile() const;
 
@@ -97,18 +91,6 @@ QByteArray TestMessageTransfer::patterned(int size) {
     for (int i = 0; i < size; ++i)
         bytes[i] = char((i * 31 + 7) & 0xff);
     return bytes;
-}
-
-quint16 TestMessageTransfer::closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
 }
 
 QString TestMessageTransfer::makeFile(const QString& name, const QByteArray& bytes) const {
@@ -249,7 +231,7 @@ void TestMessageTransfer::uploadWithoutFileSendsNothing() {
 }
 
 void TestMessageTransfer::uploadToNobody() {
-    MessageTransfer transfer(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort()));
+    MessageTransfer transfer(QStringLiteral("http://127.0.0.1:%1/").arg(closedLoopbackPort()));
     QCOMPARE(transfer.UploadMessage(makeFile("m", "x"), "m", "a", "b", QString()), 0);
     QCOMPARE(transfer.DownloadMessage(m_target, "a"), 0);
     QVERIFY(!QFile::exists(m_target));
