@@ -5,6 +5,8 @@
 #include "database.h"
 #include "datafolder.h"
 #include "mailbox.h"
+#include "messagepages.h"
+#include "messagequeue.h"
 #include "passwordmail.h"
 #include "passwords.h"
 #include "reply.h"
@@ -47,7 +49,10 @@ bool ClipnoteServer::start(std::string* error) {
         m_sessions = std::make_unique<SessionStore>(*m_database, m_options.clock);
         m_mail = std::make_unique<MailBox>(m_folder->mailFolder(), m_options.clock);
         m_throttle = std::make_unique<SignInThrottle>(m_options.clock, m_options.throttle);
-        if (!m_mail->prepare(&reason) || !createAdministrator(&reason))
+        m_messages =
+            std::make_unique<MessageQueue>(*m_database, m_folder->messageFolder(), m_options.clock);
+        if (!m_mail->prepare(&reason) || !m_messages->prepare(&reason) ||
+            !createAdministrator(&reason))
             throw std::runtime_error(reason);
     } catch (const std::exception& e) {
         if (error)
@@ -58,12 +63,22 @@ bool ClipnoteServer::start(std::string* error) {
     m_pages.push_back(
         std::make_unique<AccountPages>(*m_accounts, *m_sessions, *m_mail, *m_throttle));
     m_pages.push_back(std::make_unique<WelcomePage>());
+    m_pages.push_back(std::make_unique<MessagePages>(*m_accounts, *m_sessions, *m_messages,
+                                                     m_options.maxMessageBytes));
 
     m_http = std::make_unique<httplib::Server>();
     m_http->set_socket_options(listenerSocketOptions);
     installErrorReplies(*m_http);
     for (const auto& group : m_pages)
         group->addRoutes(*m_http);
+    m_http->set_expect_100_continue_handler(
+        [this](const httplib::Request& request, httplib::Response& response) {
+            for (const auto& group : m_pages) {
+                if (const int status = group->expectContinue(request, response); status != 100)
+                    return status;
+            }
+            return 100;
+        });
 
     const std::string& address = m_options.listenAddress;
     if (m_options.port == 0) {
@@ -155,4 +170,8 @@ SessionStore& ClipnoteServer::sessions() {
 
 MailBox& ClipnoteServer::mail() {
     return *m_mail;
+}
+
+MessageQueue& ClipnoteServer::messages() {
+    return *m_messages;
 }

@@ -14,6 +14,7 @@ class AccountStore;
 class Database;
 class DataFolder;
 class MailBox;
+class MessageQueue;
 class PageGroup;
 class PasswordHasher;
 class SessionStore;
@@ -55,6 +56,7 @@ public:
     AccountStore& accounts();
     SessionStore& sessions();
     MailBox& mail();
+    MessageQueue& messages();
 
     static constexpr char kAdministrator[] = "administrator@ostrand.example";
 
@@ -68,6 +70,7 @@ private:
     std::unique_ptr<AccountStore> m_accounts;
     std::unique_ptr<SessionStore> m_sessions;
     std::unique_ptr<MailBox> m_mail;
+    std::unique_ptr<MessageQueue> m_messages;
     std::unique_ptr<SignInThrottle> m_throttle;
     std::vector<std::unique_ptr<PageGroup>> m_pages;
     std::unique_ptr<httplib::Server> m_http;

@@ -19,6 +19,7 @@ public:
     const std::filesystem::path& root() const { return m_root; }
     std::filesystem::path databaseFile() const { return m_root / "clipnote.db"; }
     std::filesystem::path mailFolder() const { return m_root / "mail"; }
+    std::filesystem::path messageFolder() const { return m_root / "messages"; }
 
 private:
     std::filesystem::path m_root;

@@ -27,6 +27,22 @@ const std::vector<Migration>& serverMigrations() {
             ) WITHOUT ROWID;
             CREATE INDEX sessions_by_user ON sessions (uid_key);
         )sql"},
+        {2, R"sql(
+            -- Files waiting for their recipients, oldest first by id. file
+            -- names the message's file in the message folder; an entry
+            -- exists only once its file is complete on disk, and goes when
+            -- the file has been delivered in full.
+            CREATE TABLE messages (
+                id INTEGER PRIMARY KEY AUTOINCREMENT,
+                recipient_key TEXT NOT NULL REFERENCES accounts (uid_key) ON DELETE CASCADE,
+                sender_key TEXT NOT NULL,
+                name TEXT NOT NULL,
+                file TEXT NOT NULL UNIQUE,
+                size INTEGER NOT NULL,
+                arrived_at INTEGER NOT NULL
+            );
+            CREATE INDEX messages_by_recipient ON messages (recipient_key, id);
+        )sql"},
     };
     return steps;
 }

@@ -4,6 +4,7 @@
 #include "passwords.h"
 #include "signinthrottle.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -18,6 +19,8 @@ struct ServerOptions {
     // Tests hand in a clock they move; none means the real one.
     std::shared_ptr<Clock> clock;
     SignInThrottle::Policy throttle;
+    // Largest message file accepted by an upload.
+    std::uint64_t maxMessageBytes = std::uint64_t(64) * 1024 * 1024;
 };
 
 struct CommandLine {

@@ -18,6 +18,10 @@ void unlockShare(CURL*, curl_lock_data data, void*) {
     g_shareLocks[data].unlock();
 }
 
+int reportProgress(void* watch, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+    return static_cast<StallWatch*>(watch)->check(received + sent) ? 1 : 0;
+}
+
 CURLSH* share() {
     std::call_once(g_shareOnce, [] {
         g_share = curl_share_init();
@@ -46,6 +50,23 @@ void shareCookies(CURL* handle) {
     curl_easy_setopt(handle, CURLOPT_COOKIEFILE, "");
     if (CURLSH* s = share())
         curl_easy_setopt(handle, CURLOPT_SHARE, s);
+}
+
+void StallWatch::install(CURL* handle) {
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, reportProgress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+}
+
+bool StallWatch::check(long long bytesMoved) {
+    if (bytesMoved != m_lastBytes) {
+        m_lastBytes = bytesMoved;
+        m_sinceProgress.restart();
+        return false;
+    }
+    if (m_sinceProgress.elapsed() > m_limitMs)
+        m_stalled = true;
+    return m_stalled;
 }
 
 int errorNumber(int curlCode) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 
 typedef void CURL;
@@ -29,5 +30,24 @@ inline constexpr int kErrorInvalidServerResponse = 12152;
 
 // Maps a libcurl result (an int holding a CURLcode) to an error number.
 int errorNumber(int curlCode);
+
+// Ends a transfer on which no byte moved in either direction for longer
+// than the limit, whether before the first byte of the reply or in the
+// middle of a body. Lives as long as the transfer it watches.
+class StallWatch {
+public:
+    explicit StallWatch(long limitMs) : m_limitMs(limitMs) { m_sinceProgress.start(); }
+    // Makes the handle report its progress to this watch.
+    void install(CURL* handle);
+    bool stalled() const { return m_stalled; }
+    // True when the transfer is to be ended.
+    bool check(long long bytesMoved);
+
+private:
+    long m_limitMs;
+    long long m_lastBytes = -1;
+    QElapsedTimer m_sinceProgress;
+    bool m_stalled = false;
+};
 
 } // namespace http

@@ -5,7 +5,6 @@
 #include "service/servicesession.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 
 #include <curl/curl.h>
 
@@ -31,10 +30,6 @@ struct Transfer {
     CServiceSession* session = nullptr;
     QString server;
     PageRequest* request = nullptr;
-    QElapsedTimer sinceProgress;
-    curl_off_t lastBytes = -1;
-    long stallLimitMs = 0;
-    bool stalled = false;
     bool sawResponse = false;
 };
 
@@ -56,22 +51,6 @@ size_t collectBody(char* data, size_t size, size_t count, void* user) {
     }
     body.append(data, static_cast<qsizetype>(n));
     return n;
-}
-
-int watchProgress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
-    auto* t = static_cast<Transfer*>(user);
-    if (now != t->lastBytes) {
-        t->lastBytes = now;
-        t->sinceProgress.restart();
-        return 0;
-    }
-    // No byte moving for as long as the time-out, whether before the first
-    // byte of the reply or in the middle of it, ends the exchange.
-    if (t->sinceProgress.elapsed() > t->stallLimitMs) {
-        t->stalled = true;
-        return 1;
-    }
-    return 0;
 }
 
 int traceStatus(CURL*, curl_infotype type, char* data, size_t size, void* user) {
@@ -180,8 +159,7 @@ int PageSession::OpenPageRequest(const QString& server, const QString& path) {
     transfer.session = m_session.get();
     transfer.server = server;
     transfer.request = request.get();
-    transfer.stallLimitMs = m_connectTimeoutMs;
-    transfer.sinceProgress.start();
+    http::StallWatch stallWatch(m_connectTimeoutMs);
 
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
@@ -189,9 +167,7 @@ int PageSession::OpenPageRequest(const QString& server, const QString& path) {
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collectBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, watchProgress);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+    stallWatch.install(h);
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, traceStatus);
     curl_easy_setopt(h, CURLOPT_DEBUGDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
@@ -205,7 +181,7 @@ int PageSession::OpenPageRequest(const QString& server, const QString& path) {
     if (rc == CURLE_WRITE_ERROR && request->truncated)
         rc = CURLE_OK;
     if (rc != CURLE_OK) {
-        const int error = transfer.stalled ? http::kErrorTimeout : http::errorNumber(rc);
+        const int error = stallWatch.stalled() ? http::kErrorTimeout : http::errorNumber(rc);
         m_reopenAfterFailure = true;
         if (!CloseSession())
             return 0;

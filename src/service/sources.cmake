@@ -1,10 +1,14 @@
 # Files of src/service.
 list(APPEND CLIPNOTE_CORE_SOURCES
     service/httpshared.cpp
+    service/messagerecord.cpp
+    service/messagetransfer.cpp
     service/pagesession.cpp
+    service/recorddate.cpp
     service/replytext.cpp
     service/servicesession.cpp
-    service/serviceaddress.cpp)
+    service/serviceaddress.cpp
+    service/uploadbody.cpp)
 list(APPEND CLIPNOTE_WIDGET_SOURCES
     service/changepw.cpp
     service/login.cpp

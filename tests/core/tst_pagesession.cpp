@@ -7,11 +7,6 @@
 
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 // The account-page session against scripted replies: what is accepted, how
 // the reply text is shaped, and how failures are numbered and recovered.
 class TestPageSession : public QObject {
@@ -39,9 +34,6 @@ private Q_SLOTS:
     void pagePathEncodesValues();
     void statusTexts_data();
     void statusTexts();
-
-private:
-    static quint16 closedPort();
 };
 
 void TestPageSession::initTestCase() {
@@ -51,19 +43,6 @@ void TestPageSession::initTestCase() {
 
 void TestPageSession::cleanupTestCase() {
     http::cleanup();
-}
-
-quint16 TestPageSession::closedPort() {
-    // Bind a port and close it again: nothing listens there afterwards.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
 }
 
 void TestPageSession::contentTypes_data() {
@@ -191,7 +170,7 @@ void TestPageSession::hostCheck() {
 
 void TestPageSession::unreachableHostThenRecovery() {
     PageSession session;
-    session.setServiceBase(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort()));
+    session.setServiceBase(QStringLiteral("http://127.0.0.1:%1/").arg(closedLoopbackPort()));
     session.OpenSession();
     QCOMPARE(session.OpenPageRequest(QStringLiteral("127.0.0.1"), QStringLiteral("a")),
              http::kErrorCannotConnect);

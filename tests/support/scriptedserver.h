@@ -10,6 +10,9 @@
 #include <mutex>
 #include <thread>
 
+// A loopback port on which nothing listens: bound once and closed again.
+quint16 closedLoopbackPort();
+
 // A tiny HTTP server on loopback that answers each connection with the next
 // scripted reply, byte for byte, and records every request it received. It
 // runs on its own thread, so blocking clients can talk to it from the test.

@@ -74,8 +74,20 @@ QList<QByteArray> SimpleHttpReply::cookies() const {
     return result;
 }
 
-SimpleHttpReply simpleHttpGet(quint16 port, const QByteArray& target, const QByteArray& cookie,
-                              int timeoutMs) {
+namespace {
+// Whether raw holds a whole reply: its head and as many body bytes as its
+// Content-Length declares. Without one, only the closing connection tells.
+bool replyComplete(const QByteArray& raw) {
+    const qsizetype headEnd = raw.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return false;
+    const SimpleHttpReply head = parseReply(raw.left(headEnd + 4));
+    bool ok = false;
+    const qint64 length = head.header("Content-Length").toLongLong(&ok);
+    return ok && raw.size() - headEnd - 4 >= length;
+}
+
+QByteArray exchange(quint16 port, const QByteArray& request, int timeoutMs) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return {};
@@ -84,29 +96,45 @@ SimpleHttpReply simpleHttpGet(quint16 port, const QByteArray& target, const QByt
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
     QByteArray raw;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        QByteArray request =
-            "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n";
-        if (!cookie.isEmpty())
-            request += "Cookie: " + cookie + "\r\n";
-        request += "Connection: close\r\n\r\n";
-        if (sendAll(fd, request)) {
-            const QDeadlineTimer deadline(timeoutMs);
-            char buffer[8192];
-            while (!deadline.hasExpired()) {
-                pollfd p{fd, POLLIN, 0};
-                const int remaining = static_cast<int>(qMax<qint64>(0, deadline.remainingTime()));
-                if (::poll(&p, 1, remaining) <= 0)
-                    break;
-                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-                if (n <= 0)
-                    break;
-                raw.append(buffer, n);
-            }
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        sendAll(fd, request)) {
+        const QDeadlineTimer deadline(timeoutMs);
+        char buffer[8192];
+        while (!deadline.hasExpired() && !replyComplete(raw)) {
+            pollfd p{fd, POLLIN, 0};
+            const int remaining = static_cast<int>(qMax<qint64>(0, deadline.remainingTime()));
+            if (::poll(&p, 1, remaining) <= 0)
+                break;
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            raw.append(buffer, n);
         }
     }
     ::close(fd);
-    return parseReply(raw);
+    return raw;
+}
+} // namespace
+
+SimpleHttpReply simpleHttpGet(quint16 port, const QByteArray& target, const QByteArray& cookie,
+                              int timeoutMs) {
+    QByteArray request =
+        "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n";
+    if (!cookie.isEmpty())
+        request += "Cookie: " + cookie + "\r\n";
+    request += "Connection: close\r\n\r\n";
+    return parseReply(exchange(port, request, timeoutMs));
+}
+
+SimpleHttpReply simpleHttpRequest(quint16 port, const QByteArray& method, const QByteArray& target,
+                                  const QList<QByteArray>& headers, const QByteArray& body,
+                                  int timeoutMs) {
+    QByteArray request =
+        method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n";
+    for (const QByteArray& header : headers)
+        request += header + "\r\n";
+    request += "\r\n" + body;
+    return parseReply(exchange(port, request, timeoutMs));
 }
 
 QByteArray pageValue(const QString& value) {

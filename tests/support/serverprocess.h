@@ -27,6 +27,14 @@ struct SimpleHttpReply {
 SimpleHttpReply simpleHttpGet(quint16 port, const QByteArray& target,
                               const QByteArray& cookie = QByteArray(), int timeoutMs = 10000);
 
+// One blocking HTTP/1.1 request to 127.0.0.1:port: the head lines as given
+// (Content-Length, Cookie, Expect ... are the caller's), then body, which may
+// be shorter than the length it declares. Reads until the reply is complete
+// by its Content-Length, the connection closes or the time is up.
+SimpleHttpReply simpleHttpRequest(quint16 port, const QByteArray& method, const QByteArray& target,
+                                  const QList<QByteArray>& headers, const QByteArray& body,
+                                  int timeoutMs = 10000);
+
 // A page value percent-encoded the way the client sends it: everything but
 // letters, digits and "-._~" escaped, so "+", "&", "=", "#", "%" and
 // blanks arrive intact.

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "pagegroup.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class AccountStore;
+class MessageQueue;
+class SessionStore;
+struct SignedInUser;
+
+namespace httplib {
+class ContentReader;
+struct Request;
+struct Response;
+} // namespace httplib
+
+// The message pages under "/zeb/": "post.asp" takes a message file with its
+// 1024-byte header and queues it for its recipient; "download.asp?id=" hands
+// the signed-in user the oldest file waiting for them as a record (name
+// field, date field, the file) and retires it once the whole reply went out.
+//
+// An upload is answered "OK" only when the file and its queue entry are on
+// disk for good; a refusal is a text beginning with "INVALID" that says why,
+// which the client shows. A download without a message, or that the caller
+// may not ask for, is answered "ERROR".
+class MessagePages : public PageGroup {
+public:
+    MessagePages(AccountStore& accounts, SessionStore& sessions, MessageQueue& queue,
+                 std::uint64_t maxMessageBytes);
+    void addRoutes(httplib::Server& http) override;
+    int expectContinue(const httplib::Request& request, httplib::Response& response) override;
+
+    void post(const httplib::Request& request, httplib::Response& response,
+              const httplib::ContentReader& content);
+    void download(const httplib::Request& request, httplib::Response& response);
+
+    // Bytes of a record before the file: the name and the date field.
+    static constexpr std::size_t kRecordNameBytes = 255;
+    static constexpr std::size_t kRecordDateBytes = 32;
+
+private:
+    // The refusal of an upload that can be judged before its body: nobody
+    // signed in, or a declared body larger than any message may be.
+    std::optional<std::string> refusalBeforeBody(const httplib::Request& request,
+                                                 std::optional<SignedInUser>& user);
+    std::uint64_t largestBody() const;
+
+    AccountStore& m_accounts;
+    SessionStore& m_sessions;
+    MessageQueue& m_queue;
+    std::uint64_t m_maxMessageBytes;
+};

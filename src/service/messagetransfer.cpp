@@ -1,0 +1,304 @@
+#include "service/messagetransfer.h"
+
+#include "platform/alert.h"
+#include "platform/profile.h"
+#include "service/httpshared.h"
+#include "service/replytext.h"
+#include "service/serviceaddress.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+
+#include <curl/curl.h>
+
+#include <cstdio>
+
+namespace {
+
+// The reply to an upload, cut into the pieces a reader of at most 127 bytes
+// at a time gets. A piece beginning with "OK" marks success; one beginning
+// with "INVALID" is kept to be shown.
+class ReplyPieces {
+public:
+    // False once the reply has grown past what is read of it.
+    bool append(const char* data, qsizetype size) {
+        for (qsizetype i = 0; i < size; ++i) {
+            if (m_total >= MessageTransfer::kMaxUploadReplyBytes) {
+                m_cut = true;
+                return false;
+            }
+            m_piece.append(data[i]);
+            ++m_total;
+            if (m_piece.size() == MessageTransfer::kReplyPieceBytes)
+                completePiece();
+        }
+        return true;
+    }
+
+    void finish() {
+        if (!m_piece.isEmpty())
+            completePiece();
+    }
+
+    bool cut() const { return m_cut; }
+    bool ok() const { return m_ok; }
+    const QList<QByteArray>& invalidPieces() const { return m_invalid; }
+
+private:
+    void completePiece() {
+        if (m_piece.startsWith("OK")) {
+            m_ok = true;
+        } else if (m_piece.startsWith("INVALID")) {
+            // The piece is shown as text, which ends at a zero byte.
+            const qsizetype nul = m_piece.indexOf('\0');
+            m_invalid.append(nul >= 0 ? m_piece.left(nul) : m_piece);
+        }
+        m_piece.clear();
+    }
+
+    QByteArray m_piece;
+    qint64 m_total = 0;
+    bool m_ok = false;
+    bool m_cut = false;
+    QList<QByteArray> m_invalid;
+};
+
+size_t receiveReply(char* data, size_t size, size_t count, void* user) {
+    auto* pieces = static_cast<ReplyPieces*>(user);
+    const size_t n = size * count;
+    return pieces->append(data, static_cast<qsizetype>(n)) ? n : 0;
+}
+
+size_t sendBody(char* buffer, size_t size, size_t count, void* user) {
+    const qint64 n = static_cast<UploadBodySource*>(user)->read(buffer, qint64(size * count));
+    return n < 0 ? CURL_READFUNC_ABORT : static_cast<size_t>(n);
+}
+
+// The reply of a download streamed into the working file. The first five
+// bytes are held back until it is clear whether the reply is the "ERROR"
+// answer, which is never stored.
+class RecordSink {
+public:
+    explicit RecordSink(QFile& file, MessageTransfer::ReadCounts& counts)
+        : m_file(file), m_counts(counts) {}
+
+    bool receive(const char* data, qsizetype size) {
+        ++m_counts.reads;
+        m_counts.largestRead = qMax(m_counts.largestRead, qint64(size));
+        m_counts.bytes += size;
+        if (m_counts.bytes > MessageTransfer::kMaxRecordBytes) {
+            m_failed = true;
+            return false;
+        }
+        if (m_decided)
+            return store(data, size);
+        const qsizetype take = qMin(size, kErrorMark - m_head.size());
+        m_head.append(data, take);
+        if (m_head.size() < kErrorMark)
+            return true;
+        if (!decide())
+            return false;
+        return store(data + take, size - take);
+    }
+
+    // At the end of the reply: a body shorter than the mark is data too.
+    bool finish() {
+        if (!m_decided && !m_head.isEmpty())
+            return decide();
+        return !m_failed;
+    }
+
+    bool errorReply() const { return m_errorReply; }
+    bool failed() const { return m_failed; }
+    bool wroteData() const { return m_wrote; }
+
+private:
+    static constexpr qsizetype kErrorMark = 5;
+
+    bool decide() {
+        m_decided = true;
+        if (m_head.startsWith("ERROR")) {
+            m_errorReply = true;
+            return false;
+        }
+        return store(m_head.constData(), m_head.size());
+    }
+
+    bool store(const char* data, qsizetype size) {
+        if (size == 0)
+            return true;
+        if (m_file.write(data, size) != size) {
+            m_failed = true;
+            return false;
+        }
+        m_wrote = true;
+        return true;
+    }
+
+    QFile& m_file;
+    MessageTransfer::ReadCounts& m_counts;
+    QByteArray m_head;
+    bool m_decided = false;
+    bool m_errorReply = false;
+    bool m_failed = false;
+    bool m_wrote = false;
+};
+
+size_t receiveRecord(char* data, size_t size, size_t count, void* user) {
+    const size_t n = size * count;
+    return static_cast<RecordSink*>(user)->receive(data, static_cast<qsizetype>(n)) ? n : 0;
+}
+
+// A fresh handle with what both transfers share: agent, cookies, time-outs.
+CURL* openHandle(const QByteArray& url, long connectTimeoutMs) {
+    CURL* h = curl_easy_init();
+    if (!h)
+        return nullptr;
+    http::shareCookies(h);
+    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    curl_easy_setopt(h, CURLOPT_USERAGENT, MessageTransfer::kAgent);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    return h;
+}
+
+} // namespace
+
+// One upload request: its handle, its header list and the reply read so far.
+struct UploadRequest {
+    CURL* handle = nullptr;
+    curl_slist* headers = nullptr;
+    ReplyPieces reply;
+
+    ~UploadRequest() {
+        if (handle)
+            curl_easy_cleanup(handle);
+        curl_slist_free_all(headers);
+    }
+};
+
+MessageTransfer::MessageTransfer(const ServiceAddress& service)
+    : MessageTransfer(service.baseUrl()) {}
+
+MessageTransfer::MessageTransfer(QString baseUrl) : m_base(std::move(baseUrl)) {
+    if (!m_base.isEmpty() && !m_base.endsWith(QLatin1Char('/')))
+        m_base += QLatin1Char('/');
+}
+
+void MessageTransfer::setConnectTimeoutMs(long milliseconds) {
+    m_connectTimeoutMs = milliseconds > 0 ? milliseconds : 30000;
+}
+
+void MessageTransfer::setStallTimeoutMs(long milliseconds) {
+    m_stallTimeoutMs = milliseconds > 0 ? milliseconds : 30000;
+}
+
+int MessageTransfer::UploadMessage(const QString& filePath, const QString& name,
+                                   const QString& sender, const QString& recipient,
+                                   const QString& fourth, UploadProgress* progress) {
+    QFile file(filePath);
+    if (!QFileInfo(filePath).isFile() || !file.open(QIODevice::ReadOnly))
+        return 0;
+    const qint64 total = uploadBodyLength(file.size());
+    if (progress) {
+        progress->setPosition(0);
+        progress->setRange(0, static_cast<int>(total / kUploadBlockBytes));
+    }
+
+    UploadRequest request;
+    request.handle =
+        openHandle((m_base + QStringLiteral("zeb/post.asp")).toUtf8(), m_connectTimeoutMs);
+    if (!request.handle)
+        return 0;
+    // The body goes out as it is: no form encoding is claimed for it.
+    request.headers = curl_slist_append(request.headers, "Content-Type:");
+    curl_easy_setopt(request.handle, CURLOPT_HTTPHEADER, request.headers);
+
+    if (!WriteUploadBody(request, total, file, name, sender, recipient, fourth, progress))
+        return 0;
+    // The boxes come after the connection is closed, so a box left open
+    // holds no connection of the service.
+    curl_easy_cleanup(request.handle);
+    request.handle = nullptr;
+    for (const QByteArray& piece : request.reply.invalidPieces())
+        showAlert(replyForDisplay(QString::fromUtf8(piece)), Profile::executableBaseName(),
+                  AlertIcon::None);
+    return request.reply.ok() ? 1 : 0;
+}
+
+int MessageTransfer::WriteUploadBody(UploadRequest& request, qint64 total, QIODevice& file,
+                                     const QString& name, const QString& sender,
+                                     const QString& recipient, const QString& fourth,
+                                     UploadProgress* progress) {
+    if (!file.seek(0))
+        return 0;
+    UploadBodySource body(file, total, uploadHeaderBlock(name, sender, recipient, fourth),
+                          progress);
+    http::StallWatch stallWatch(m_stallTimeoutMs);
+    CURL* h = request.handle;
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(total));
+    curl_easy_setopt(h, CURLOPT_READFUNCTION, sendBody);
+    curl_easy_setopt(h, CURLOPT_READDATA, &body);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, receiveReply);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &request.reply);
+    stallWatch.install(h);
+    const CURLcode rc = curl_easy_perform(h);
+    if (progress)
+        progress->setPosition(static_cast<int>(total / kUploadBlockBytes));
+    // A service may answer before taking the whole body (a refusal); its
+    // reply still counts. A reply too long to read to its end is judged by
+    // what was read.
+    if (rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && request.reply.cut()))
+        return 0;
+    request.reply.finish();
+    return 1;
+}
+
+int MessageTransfer::DownloadMessage(const QString& targetPath, const QString& userId) {
+    m_lastReads = {};
+    const QString workingPath = targetPath + QLatin1Char('~');
+    QFile working(workingPath);
+    if (!working.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        QFile::remove(workingPath);
+        return 0;
+    }
+    RecordSink sink(working, m_lastReads);
+    bool complete = false;
+    const QString page =
+        pagePath(QStringLiteral("zeb/download.asp"), {{QStringLiteral("id"), userId}});
+    if (CURL* h = openHandle((m_base + page).toUtf8(), m_connectTimeoutMs)) {
+        curl_slist* headers = curl_slist_append(nullptr, "Accept: */*");
+        http::StallWatch stallWatch(m_stallTimeoutMs);
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReadBytes);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, receiveRecord);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+        stallWatch.install(h);
+        // A reply that ends before its Content-Length, or breaks off in any
+        // other way, is a failure: a cut record is never handed on.
+        const CURLcode rc = curl_easy_perform(h);
+        long status = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+        // Only a 200 reply carries a record; an error page is not a message.
+        complete = rc == CURLE_OK && status == 200 && sink.finish();
+        curl_easy_cleanup(h);
+        curl_slist_free_all(headers);
+    }
+    const bool flushed = working.flush();
+    working.close();
+    if (!complete || !flushed || !sink.wroteData()) {
+        QFile::remove(workingPath);
+        return 0;
+    }
+    // rename() replaces an earlier target in one step.
+    if (std::rename(QFile::encodeName(workingPath).constData(),
+                    QFile::encodeName(targetPath).constData()) != 0) {
+        QFile::remove(workingPath);
+        return 0;
+    }
+    return QFileInfo::exists(targetPath) ? 1 : 0;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "service/uploadbody.h"
+
+#include <QString>
+
+class QIODevice;
+class ServiceAddress;
+struct UploadRequest;
+
+// The message upload ("zeb/post.asp") and download ("zeb/download.asp")
+// of the Send/Receive worker. Each call opens, uses and closes its own
+// libcurl handle; all of them share the process's cookie store, so they
+// present the session cookie of the sign-in. Calls block their thread for
+// the whole exchange and touch no widget.
+class MessageTransfer {
+public:
+    explicit MessageTransfer(const ServiceAddress& service);
+    // Base address ending in "/", for example "http://127.0.0.1:8080/".
+    explicit MessageTransfer(QString baseUrl);
+
+    // 30 s each unless a test injects shorter ones. A transfer on which no
+    // byte moves for the stall time-out is given up.
+    void setConnectTimeoutMs(long milliseconds);
+    void setStallTimeoutMs(long milliseconds);
+
+    // Posts one file with its header block. 1 when the service answered
+    // "OK", else 0; nothing is sent when the file cannot be opened. A reply
+    // piece beginning with "INVALID" is shown to the user, and the call
+    // returns only once the box is dismissed.
+    int UploadMessage(const QString& filePath, const QString& name, const QString& sender,
+                      const QString& recipient, const QString& fourth,
+                      UploadProgress* progress = nullptr);
+    // Sends the body of an opened upload request: the header block, then the
+    // file from its start in 1024-byte blocks, and reads the reply. 1 when
+    // the exchange completed, else 0.
+    int WriteUploadBody(UploadRequest& request, qint64 total, QIODevice& file, const QString& name,
+                        const QString& sender, const QString& recipient, const QString& fourth,
+                        UploadProgress* progress);
+
+    // Fetches the next message waiting for userId into targetPath through
+    // the working file targetPath + "~". 1 when targetPath now holds a whole
+    // record, else 0: no message ("ERROR"), a refusal, a reply that broke
+    // off before its end, or any other failure. A failure leaves neither
+    // the working file nor a new target behind; an earlier target file is
+    // replaced only by a complete record.
+    int DownloadMessage(const QString& targetPath, const QString& userId);
+
+    // How the last download's reply arrived: the number of pieces read, the
+    // largest of them and the bytes in all.
+    struct ReadCounts {
+        int reads = 0;
+        qint64 largestRead = 0;
+        qint64 bytes = 0;
+    };
+    ReadCounts lastDownloadReads() const { return m_lastReads; }
+
+    // Agent name of both transfers.
+    static constexpr char kAgent[] = "HttpSendRequestEx";
+    // Reply pieces are read at most this long.
+    static constexpr qsizetype kReplyPieceBytes = 127;
+    // The reply body is read in pieces of at most this size.
+    static constexpr long kReadBytes = 1024;
+    // Largest record accepted: far above any recorded message, low enough
+    // that a runaway reply cannot fill the disk.
+    static constexpr qint64 kMaxRecordBytes = qint64(256) * 1024 * 1024;
+    // Reply text beyond this much is not read: no service reply is longer.
+    static constexpr qint64 kMaxUploadReplyBytes = 64 * 1024;
+
+private:
+    QString m_base;
+    long m_connectTimeoutMs = 30000;
+    long m_stallTimeoutMs = 30000;
+    ReadCounts m_lastReads;
+};

@@ -1,0 +1,386 @@
+#include "platform/alert.h"
+#include "scriptedserver.h"
+#include "service/httpshared.h"
+#include "service/messagetransfer.h"
+#include "service/pagesession.h"
+#include "testenvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+// Upload and download on the wire, against scripted replies: the exact body
+// of an upload, how its reply is judged, and how a download's reply becomes
+// a record on disk or nothing at all.
+class TestMessageTransfer : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void uploadWire_data();
+    void uploadWire();
+    void uploadHeaderOnWire();
+    void uploadRequestShape();
+    void uploadPresentsSessionCookie();
+    void uploadReplies_data();
+    void uploadReplies();
+    void uploadWithoutFileSendsNothing_data();
+    void uploadWithoutFileSendsNothing();
+    void uploadToNobody();
+    void uploadProgress();
+
+    void downloadRequestShape();
+    void downloadRecords_data();
+    void downloadRecords();
+    void downloadFailures_data();
+    void downloadFailures();
+    void downloadReadsInPieces();
+    void downloadReplacesStaleTarget();
+    void downloadKeepsStaleTargetOnFailure();
+    void downloadStalledReplyGivesUp();
+    void downloadIntoMissingFolder();
+
+private:
+    static QByteArray bodyOf(const QByteArray& request);
+    static QByteArray patterned(int size);
+    QString makeFile(const QString& name, const QByteArray& bytes) const;
+    void verifyNoWorkingFile() const;
+
+    TestEnvironment m_env;
+    QString m_dir;
+    QString m_target;
+    QStringList m_alerts;
+};
+
+void TestMessageTransfer::initTestCase() {
+    QVERIFY(http::initialise());
+    setAlertHandler([this](const QString& text, const QString&, AlertIcon) { m_alerts << text; });
+}
+
+void TestMessageTransfer::cleanupTestCase() {
+    setAlertHandler({});
+    http::cleanup();
+}
+
+void TestMessageTransfer::init() {
+    static int round = 0;
+    m_dir = m_env.makeFolder(QStringLiteral("case%1").arg(++round));
+    m_target = m_dir + QStringLiteral("/vnin.dat");
+    m_alerts.clear();
+}
+
+void TestMessageTransfer::cleanup() {
+    verifyNoWorkingFile();
+}
+
+void TestMessageTransfer::verifyNoWorkingFile() const {
+    QVERIFY2(!QFile::exists(m_target + QLatin1Char('~')), "the working file was left behind");
+}
+
+QByteArray TestMessageTransfer::bodyOf(const QByteArray& request) {
+    const qsizetype end = request.indexOf("\r\n\r\n");
+    return end < 0 ? QByteArray() : request.mid(end + 4);
+}
+
+QByteArray TestMessageTransfer::patterned(int size) {
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 31 + 7) & 0xff);
+    return bytes;
+}
+
+QString TestMessageTransfer::makeFile(const QString& name, const QByteArray& bytes) const {
+    const QString path = m_dir + QLatin1Char('/') + name;
+    writeFile(path, bytes);
+    return path;
+}
+
+void TestMessageTransfer::uploadWire_data() {
+    QTest::addColumn<int>("fileLength");
+    QTest::addColumn<int>("bodyLength");
+    QTest::newRow("empty file: header and a block of zeros") << 0 << 2048;
+    QTest::newRow("1024 bytes: header, the file, a block of zeros") << 1024 << 3072;
+    QTest::newRow("1500 bytes: last block padded") << 1500 << 3072;
+    QTest::newRow("three blocks and a bit") << 3100 << 5120;
+}
+
+void TestMessageTransfer::uploadWire() {
+    QFETCH(int, fileLength);
+    QFETCH(int, bodyLength);
+    const QByteArray file = patterned(fileLength);
+    const QString path = makeFile(QStringLiteral("bob;alice;1"), file);
+    ScriptedServer server;
+    server.enqueue(ScriptedServer::http(200, "text/plain", "OK"));
+    MessageTransfer transfer(server.baseUrl());
+    QCOMPARE(transfer.UploadMessage(path, "bob;alice;1", "alice", "bob", QString()), 1);
+
+    const QByteArray body = bodyOf(server.requests().value(0));
+    QCOMPARE(body.size(), bodyLength);
+    QCOMPARE(body.left(1024), uploadHeaderBlock("bob;alice;1", "alice", "bob", QString()));
+    QCOMPARE(body.mid(1024, fileLength), file);
+    QCOMPARE(body.mid(1024 + fileLength), QByteArray(bodyLength - 1024 - fileLength, '\0'));
+    // The file is sent, not moved or deleted.
+    QCOMPARE(readFile(path), file);
+}
+
+void TestMessageTransfer::uploadHeaderOnWire() {
+    const QString path = makeFile(QStringLiteral("m"), "x");
+    ScriptedServer server;
+    server.enqueue(ScriptedServer::http(200, "text/plain", "OK"));
+    MessageTransfer transfer(server.baseUrl());
+    const QString name = QStringLiteral("bob;alice;1234567890"); // 20 characters
+    const QString longId = QString(300, QLatin1Char('b'));
+    QCOMPARE(transfer.UploadMessage(path, name, "alice", longId, QString()), 1);
+    const QByteArray header = bodyOf(server.requests().value(0)).left(1024);
+    QCOMPARE(header.left(20), name.toUtf8());
+    QCOMPARE(header.mid(20, 108), QByteArray(108, ' '));
+    QCOMPARE(header.mid(128, 5), QByteArray("alice"));
+    QCOMPARE(header.mid(383, 255), QByteArray(255, 'b'));
+    QCOMPARE(header.mid(638, 255), QByteArray(255, ' '));
+    QCOMPARE(header.mid(893), QByteArray(131, '\0'));
+}
+
+void TestMessageTransfer::uploadRequestShape() {
+    const QString path = makeFile(QStringLiteral("m"), patterned(1500));
+    ScriptedServer server;
+    server.enqueue(ScriptedServer::http(200, "text/plain", "OK"));
+    MessageTransfer transfer(server.baseUrl());
+    transfer.UploadMessage(path, "m", "a", "b", QString());
+    const QByteArray request = server.requests().value(0);
+    QVERIFY2(request.startsWith("POST /zeb/post.asp HTTP/1.1\r\n"), request.left(80).constData());
+    QVERIFY(request.contains("\r\nUser-Agent: HttpSendRequestEx\r\n"));
+    QVERIFY(request.contains("\r\nContent-Length: 3072\r\n"));
+    QVERIFY(!request.toLower().contains("content-type"));
+}
+
+void TestMessageTransfer::uploadPresentsSessionCookie() {
+    ScriptedServer server;
+    server.enqueue(
+        ScriptedServer::http(200, "text/plain", "OK", {"Set-Cookie: CLIPSESSION=t0ken; Path=/"}));
+    server.enqueue(ScriptedServer::http(200, "text/plain", "OK"));
+    server.enqueue(ScriptedServer::http(200, "text/plain", "ERROR"));
+    PageSession pages;
+    pages.setServiceBase(server.baseUrl());
+    pages.OpenSession();
+    QString reply;
+    QCOMPARE(pages.FetchPage("127.0.0.1", "zeb/login.asp?UID=a&PW=b", reply), 0);
+
+    MessageTransfer transfer(server.baseUrl());
+    QCOMPARE(transfer.UploadMessage(makeFile("m", "x"), "m", "a", "b", QString()), 1);
+    QCOMPARE(transfer.DownloadMessage(m_target, "a"), 0);
+    QVERIFY(server.requests().value(1).contains("\r\nCookie: CLIPSESSION=t0ken\r\n"));
+    QVERIFY(server.requests().value(2).contains("\r\nCookie: CLIPSESSION=t0ken\r\n"));
+}
+
+void TestMessageTransfer::uploadReplies_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("OK") << QByteArray("OK") << 1 << QStringList();
+    QTest::newRow("OK followed by anything")
+        << QByteArray("OK, stored as 17\r\n") << 1 << QStringList();
+    QTest::newRow("lower-case ok") << QByteArray("ok") << 0 << QStringList();
+    QTest::newRow("empty") << QByteArray() << 0 << QStringList();
+    QTest::newRow("other text") << QByteArray("Thanks") << 0 << QStringList();
+    QTest::newRow("INVALID shown") << QByteArray("INVALID: bob@example.org is not registered.") << 0
+                                   << QStringList{"INVALID: bob@example.org is not registered."};
+    QTest::newRow("INVALID in its first 127-byte piece only")
+        << QByteArray("INVALID ") + QByteArray(200, 'w') << 0
+        << QStringList{"INVALID " + QString(92, QLatin1Char('w')) + "\n" +
+                       QString(27, QLatin1Char('w'))};
+    QTest::newRow("INVALID piece ends at zero byte")
+        << QByteArray("INVALID: no\0secret", 18) << 0 << QStringList{"INVALID: no"};
+    QTest::newRow("OK in the second piece") << QByteArray(127, '-') + "OK" << 1 << QStringList();
+    QTest::newRow("INVALID then OK")
+        << QByteArray("INVALID later") + QByteArray(114, ' ') + "OK" << 1
+        << QStringList{"INVALID later" + QString(87, ' ') + "\n" + QString(27, ' ')};
+}
+
+void TestMessageTransfer::uploadReplies() {
+    QFETCH(QByteArray, reply);
+    QFETCH(int, result);
+    QFETCH(QStringList, boxes);
+    ScriptedServer server;
+    server.enqueue(ScriptedServer::http(200, "text/plain", reply));
+    MessageTransfer transfer(server.baseUrl());
+    QCOMPARE(transfer.UploadMessage(makeFile("m", "x"), "m", "a", "b", QString()), result);
+    QCOMPARE(m_alerts, boxes);
+}
+
+void TestMessageTransfer::uploadWithoutFileSendsNothing_data() {
+    QTest::addColumn<QString>("path");
+    QTest::newRow("missing file") << "no-such-file";
+    QTest::newRow("a folder") << ".";
+    QTest::newRow("empty path") << "";
+}
+
+void TestMessageTransfer::uploadWithoutFileSendsNothing() {
+    QFETCH(QString, path);
+    ScriptedServer server;
+    server.enqueue(ScriptedServer::http(200, "text/plain", "OK"));
+    MessageTransfer transfer(server.baseUrl());
+    const QString full = path.isEmpty() ? path : m_dir + QLatin1Char('/') + path;
+    QCOMPARE(transfer.UploadMessage(full, "m", "a", "b", QString()), 0);
+    server.stop();
+    QCOMPARE(server.connectionCount(), 0);
+    QVERIFY(m_alerts.isEmpty());
+}
+
+void TestMessageTransfer::uploadToNobody() {
+    MessageTransfer transfer(QStringLiteral("http://127.0.0.1:%1/").arg(closedLoopbackPort()));
+    QCOMPARE(transfer.UploadMessage(makeFile("m", "x"), "m", "a", "b", QString()), 0);
+    QCOMPARE(transfer.DownloadMessage(m_target, "a"), 0);
+    QVERIFY(!QFile::exists(m_target));
+}
+
+void TestMessageTransfer::uploadProgress() {
+    struct Progress : UploadProgress {
+        QList<int> calls;
+        void setRange(int lower, int upper) override { calls << -100 - lower << -upper; }
+        void setPosition(int position) override { calls << position; }
+    } progress;
+    ScriptedServer server;
+    server.enqueue(ScriptedServer::http(200, "text/plain", "OK"));
+    MessageTransfer transfer(server.baseUrl());
+    QCOMPARE(
+        transfer.UploadMessage(makeFile("m", patterned(2100)), "m", "a", "b", QString(), &progress),
+        1);
+    // Position 0, range 0 to 4 blocks, a position per file block, then the
+    // upper bound.
+    QCOMPARE(progress.calls, (QList<int>{0, -100, -4, 1, 2, 3, 4}));
+}
+
+void TestMessageTransfer::downloadRequestShape() {
+    ScriptedServer server;
+    server.enqueue(ScriptedServer::http(200, "text/plain", "ERROR"));
+    MessageTransfer transfer(server.baseUrl());
+    QCOMPARE(transfer.DownloadMessage(m_target, "bob+x@example.org"), 0);
+    const QByteArray request = server.requests().value(0);
+    QVERIFY2(request.startsWith("GET /zeb/download.asp?id=bob%2Bx%40example.org HTTP/1.1\r\n"),
+             request.left(80).constData());
+    QVERIFY(request.contains("\r\nUser-Agent: HttpSendRequestEx\r\n"));
+    QVERIFY(request.contains("\r\nAccept: */*\r\n"));
+}
+
+void TestMessageTransfer::downloadRecords_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArray>("stored");
+    const QByteArray record = patterned(3000);
+    QTest::newRow("3000 bytes with Content-Length")
+        << ScriptedServer::http(200, "application/octet-stream", record).raw << record;
+    QTest::newRow("no Content-Length, read to the end")
+        << QByteArray("HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n") + record
+        << record;
+    QTest::newRow("chunked") << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                           "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n")
+                             << QByteArray("hello world");
+    QByteArray errorInside = patterned(2048);
+    errorInside.replace(1024, 5, "ERROR");
+    QTest::newRow("ERROR inside the data is data")
+        << ScriptedServer::http(200, "application/octet-stream", errorInside).raw << errorInside;
+    QTest::newRow("body shorter than the mark")
+        << ScriptedServer::http(200, "text/plain", "ERR").raw << QByteArray("ERR");
+}
+
+void TestMessageTransfer::downloadRecords() {
+    QFETCH(QByteArray, reply);
+    QFETCH(QByteArray, stored);
+    ScriptedServer server;
+    server.enqueue(ScriptedServer::raw(reply));
+    MessageTransfer transfer(server.baseUrl());
+    QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 1);
+    QCOMPARE(readFile(m_target), stored);
+}
+
+void TestMessageTransfer::downloadFailures_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("cutAfter");
+    const QByteArray record =
+        ScriptedServer::http(200, "application/octet-stream", patterned(3000)).raw;
+    QTest::newRow("ERROR") << ScriptedServer::http(200, "text/plain", "ERROR").raw << -1;
+    QTest::newRow("ERROR with a reason")
+        << ScriptedServer::http(200, "text/plain", "ERROR: nothing waits").raw << -1;
+    QTest::newRow("empty body") << ScriptedServer::http(200, "text/plain", "").raw << -1;
+    QTest::newRow("body ends before its Content-Length") << record << int(record.size() - 1500);
+    QTest::newRow("no reply at all") << QByteArray() << -1;
+    QTest::newRow("not found page")
+        << ScriptedServer::http(404, "text/plain", QByteArray(400, 'p')).raw << -1;
+    QTest::newRow("server error page")
+        << ScriptedServer::http(500, "text/html", patterned(3000)).raw << -1;
+    QTest::newRow("chunked reply broken off")
+        << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n400\r\n") +
+               patterned(300)
+        << -1;
+}
+
+void TestMessageTransfer::downloadFailures() {
+    QFETCH(QByteArray, reply);
+    QFETCH(int, cutAfter);
+    ScriptedServer server;
+    ScriptedServer::Reply r = ScriptedServer::raw(reply);
+    r.cutAfterBytes = cutAfter;
+    server.enqueue(r);
+    MessageTransfer transfer(server.baseUrl());
+    transfer.setStallTimeoutMs(2000);
+    QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 0);
+    QVERIFY(!QFile::exists(m_target));
+}
+
+void TestMessageTransfer::downloadReadsInPieces() {
+    const QByteArray record = patterned(3000);
+    ScriptedServer server;
+    server.enqueue(ScriptedServer::http(200, "application/octet-stream", record));
+    MessageTransfer transfer(server.baseUrl());
+    QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 1);
+    const MessageTransfer::ReadCounts reads = transfer.lastDownloadReads();
+    QVERIFY2(reads.largestRead <= 1024, qPrintable(QString::number(reads.largestRead)));
+    QVERIFY(reads.reads >= 3);
+    QCOMPARE(reads.bytes, 3000);
+}
+
+void TestMessageTransfer::downloadReplacesStaleTarget() {
+    writeFile(m_target, "stale record from an earlier run");
+    ScriptedServer server;
+    server.enqueue(ScriptedServer::http(200, "application/octet-stream", "fresh"));
+    MessageTransfer transfer(server.baseUrl());
+    QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 1);
+    QCOMPARE(readFile(m_target), QByteArray("fresh"));
+}
+
+void TestMessageTransfer::downloadKeepsStaleTargetOnFailure() {
+    writeFile(m_target, "earlier");
+    writeFile(m_target + QLatin1Char('~'), "half a record from a crash");
+    ScriptedServer server;
+    server.enqueue(ScriptedServer::http(200, "text/plain", "ERROR"));
+    MessageTransfer transfer(server.baseUrl());
+    QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 0);
+    QCOMPARE(readFile(m_target), QByteArray("earlier"));
+}
+
+void TestMessageTransfer::downloadStalledReplyGivesUp() {
+    ScriptedServer server;
+    ScriptedServer::Reply stall;
+    stall.stall = true;
+    server.enqueue(stall);
+    MessageTransfer transfer(server.baseUrl());
+    transfer.setStallTimeoutMs(300);
+    QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 0);
+    QVERIFY(!QFile::exists(m_target));
+}
+
+void TestMessageTransfer::downloadIntoMissingFolder() {
+    ScriptedServer server;
+    server.enqueue(ScriptedServer::http(200, "application/octet-stream", "data"));
+    MessageTransfer transfer(server.baseUrl());
+    const QString target = m_dir + QStringLiteral("/missing/vnin.dat");
+    QCOMPARE(transfer.DownloadMessage(target, "bob"), 0);
+    server.stop();
+    QCOMPARE(server.connectionCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestMessageTransfer)
+#include "tst_messagetransfer.moc"
