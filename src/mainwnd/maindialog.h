@@ -3,14 +3,41 @@
 #include "platform/windowtimers.h"
 
 #include <QDialog>
+#include <QIcon>
+#include <QStringList>
 
+#include <array>
 #include <atomic>
+#include <functional>
+#include <memory>
 
-class ClientCore;
+class CAd;
+class CContactList;
+class CFolderList;
+class CInBoxList;
+class CMyTabs;
+class COcx1;
+class COutBoxList;
+class CSentList;
+class MessageStore;
+class PrivateEvent;
+class QAbstractItemView;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class MessageTransport;
+class RecordIndicator;
+class SendReceiveThread;
+class StatusLine;
+class TrayIcon;
 
-// The program's one top-level window. It runs the sign-in once it is on
-// screen and owns the exit handshake with the Send/Receive worker: closing
-// asks the worker to stop and the window ends only after it has.
+// The program's one top-level window: the preview area, record indicator,
+// status line, Options button and web panel on the left, the folder tabs with
+// the four lists on the right. It owns the tray icon, the numbered timers and
+// the private messages through which lists, popups and workers reach it, runs
+// the sign-in once it is on screen, and ends only after the Send/Receive
+// worker has stopped.
 class CMainDialog : public QDialog {
     Q_OBJECT
 
@@ -26,27 +53,118 @@ public:
     std::atomic<int> idleTicks{300};
     std::atomic<int> exitRequested{0};
     std::atomic<int> workerStopped{0};
+    // Saving workers still filing a recording; the window waits for them too.
+    std::atomic<int> savingWorkers{0};
     int countdown = 0;
+    int trayBlinkPhase = 0;
 
     void OnCancel();
     void OnOK() {}
 
+    // What follows a sign-in the service accepted for ClientCore's user ID:
+    // the user folder, the title, the Inbox, the worker and the web panel.
+    // False when the user ID cannot name a folder.
+    bool completeSignIn();
+    // The transfers the Send/Receive worker uses; tests replace them.
+    using TransportFactory = std::function<std::unique_ptr<MessageTransport>()>;
+    static void setTransportFactory(TransportFactory factory);
+
+    void ShowFolder();
+    void UpdateCounts(int folder);
+    int CountFiles(int folder, const QString& exclusion, bool unreadOnly) const;
+    void LayoutControls();
+    // The recipients chosen in the current tab; also sets the indicator.
+    QStringList GetRecipients();
+    // Refills a folder's list from disk (0 Inbox to 3 Contacts).
+    void reloadList(int folder);
+    // Starts or stops the tray icon's blinking (timer 9).
+    void setTrayBlinking(bool blinking);
+    void SetIndicator(int state);
+    // Sets the status line; callable from any thread.
+    Q_INVOKABLE void setStatusText(const QString& text);
+    QString statusText() const;
+
+    int currentTab() const;
     WindowTimers& timers() { return m_timers; }
+    TrayIcon& tray() { return *m_tray; }
+    MessageStore* store() const { return m_store.get(); }
+
+    CMyTabs* tabs() const { return m_tabs; }
+    CInBoxList* inboxList() const { return m_inbox; }
+    COutBoxList* outboxList() const { return m_outbox; }
+    CSentList* sentList() const { return m_sent; }
+    CContactList* contactList() const { return m_contacts; }
+    COcx1* player() const { return m_player; }
+    CAd* webPanel() const { return m_ad; }
+    RecordIndicator* indicator() const { return m_indicator; }
+
+    // The preview area, where the capture window and the player stand.
+    static QRect previewRect() { return QRect(4, 10, 320, 240); }
 
 protected:
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
     void closeEvent(QCloseEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
+    void customEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void OnInitDialog();
+    void createControls();
     void placeWindow();
     void saveWindowRect();
     void signIn();
+    void showAbout();
+    void showOptions();
+    void onTrayNotify(const PrivateEvent& event);
+    void onNewMessage(const PrivateEvent& event);
+    void onInboxItemChanged(const QString& text, bool selected);
+    void onSentItemChanged(const QString& text, bool selected);
+    void playItem(const QString& text, bool inbox);
+    // The four lists in folder order.
+    std::array<CFolderList*, 4> folderLists() const;
+    void stopPlayer();
+    void markRead(const QString& inboxName);
+    void repaintPreview();
+    bool workersStopped() const { return workerStopped.load() && savingWorkers.load() == 0; }
+    bool hasCaptureWindow() const { return m_captureWindow != nullptr; }
+    void gestureStart();
+    void finishGesture(bool cancelled);
+    QRect indicatorRect() const;
+    bool handleKey(QKeyEvent* event);
 
     WindowTimers m_timers{this};
     bool m_ending = false;
+    QIcon m_iconNormal;
+    QIcon m_iconAlert;
+    std::unique_ptr<MessageStore> m_store;
+    std::unique_ptr<SendReceiveThread> m_worker;
+
+    QGroupBox* m_group = nullptr;
+    COcx1* m_player = nullptr;
+    CMyTabs* m_tabs = nullptr;
+    QFrame* m_tabPage = nullptr;
+    CInBoxList* m_inbox = nullptr;
+    COutBoxList* m_outbox = nullptr;
+    CSentList* m_sent = nullptr;
+    CContactList* m_contacts = nullptr;
+    QPushButton* m_options = nullptr;
+    StatusLine* m_status = nullptr;
+    RecordIndicator* m_indicator = nullptr;
+    QLabel* m_address = nullptr;
+    QFrame* m_separator = nullptr;
+    CAd* m_ad = nullptr;
+    TrayIcon* m_tray = nullptr;
+    // The webcam preview; set up after sign-in by the recorder.
+    QWidget* m_captureWindow = nullptr;
 };
 
 // The main window, reachable from every thread; set by its constructor.

@@ -1,3 +1,11 @@
 # Files of src/mainwnd.
 list(APPEND CLIPNOTE_WIDGET_SOURCES
-    mainwnd/maindialog.cpp)
+    mainwnd/adpanel.cpp
+    mainwnd/maindialog.cpp
+    mainwnd/mainfolders.cpp
+    mainwnd/maingesture.cpp
+    mainwnd/recordindicator.cpp
+    mainwnd/selectionsummary.cpp
+    mainwnd/statusline.cpp
+    mainwnd/trayicon.cpp
+    mainwnd/workerlink.cpp)

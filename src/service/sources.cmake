@@ -3,10 +3,14 @@ list(APPEND CLIPNOTE_CORE_SOURCES
     service/httpshared.cpp
     service/messagerecord.cpp
     service/messagetransfer.cpp
+    service/pagefetch.cpp
     service/pagesession.cpp
     service/recorddate.cpp
     service/replytext.cpp
+    service/savingworker.cpp
+    service/sendreceive.cpp
     service/servicesession.cpp
+    service/servicetransport.cpp
     service/serviceaddress.cpp
     service/uploadbody.cpp)
 list(APPEND CLIPNOTE_WIDGET_SOURCES

@@ -1,0 +1,146 @@
+#include "app/synconce.h"
+
+#include "app/clientcore.h"
+#include "platform/profile.h"
+#include "platform/tempfolder.h"
+#include "service/replytext.h"
+#include "service/sendreceive.h"
+#include "service/serviceaddress.h"
+#include "service/servicetransport.h"
+#include "store/messagestore.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <atomic>
+
+namespace {
+enum ExitStatus {
+    kSynced = 0,
+    kBadArguments = 2,
+    kUnreachable = 3,
+    kRefused = 4,
+    kNoUserFolder = 5,
+};
+
+QString optionValue(const QStringList& arguments, const QString& name) {
+    const int at = static_cast<int>(arguments.indexOf(name));
+    if (at >= 0 && at + 1 < arguments.size())
+        return arguments.at(at + 1);
+    const QString prefix = name + QLatin1Char('=');
+    for (const QString& argument : arguments)
+        if (argument.startsWith(prefix))
+            return argument.mid(prefix.size());
+    return {};
+}
+
+// The first line of the password source, without its line end.
+bool readPassword(const QStringList& arguments, std::FILE* input, QString* password) {
+    QByteArray line;
+    const QString file = optionValue(arguments, QStringLiteral("--password-file"));
+    if (!file.isEmpty()) {
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly))
+            return false;
+        line = f.readLine();
+    } else {
+        char buffer[1024];
+        if (!std::fgets(buffer, sizeof buffer, input))
+            return false;
+        line = buffer;
+    }
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    *password = QString::fromUtf8(line);
+    return true;
+}
+
+// Prints what the cycle moved; the window's other changes have no meaning here.
+class ConsoleObserver : public CycleObserver {
+public:
+    explicit ConsoleObserver(std::FILE* out) : m_out(out) {}
+    void setStatus(const QString&) override {}
+    void reloadList(int) override {}
+    void setTabCount(int, int) override {}
+    void setTrayBlinking(bool) override {}
+    void newMessage(const QString&) override {}
+    void contactsChanged() override {}
+    void updateAllCounts() override {}
+    void fileSent(const QString& outboxName) override {
+        std::fprintf(m_out, "sent %s\n", outboxName.toUtf8().constData());
+    }
+    void fileReceived(const QString& inboxName) override {
+        std::fprintf(m_out, "received %s\n", inboxName.toUtf8().constData());
+    }
+
+private:
+    std::FILE* m_out;
+};
+} // namespace
+
+bool isSyncOnceCommand(const QStringList& arguments) {
+    return arguments.contains(QStringLiteral("--sync-once"));
+}
+
+int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FILE* out,
+                std::FILE* err) {
+    const QString userId = optionValue(arguments, QStringLiteral("--user"));
+    QString password;
+    if (userId.isEmpty() || !readPassword(arguments, passwordInput, &password)) {
+        std::fprintf(err, "usage: clipnote --sync-once --user ID [--password-file FILE]\n"
+                          "(the password is read from standard input without a file)\n");
+        return kBadArguments;
+    }
+
+    ClientCore core;
+    core.SetRegistryKey(QStringLiteral("ZEB"));
+    core.setService(ServiceAddress::fromArguments(arguments));
+    core.takeApplicationFolder(QDir::currentPath());
+    core.OpenSession();
+    QString reply;
+    const int fetched = core.FetchPage(
+        core.service().host(),
+        pagePath(QStringLiteral("zeb/login.asp"),
+                 {{QStringLiteral("UID"), userId}, {QStringLiteral("PW"), password}}),
+        reply);
+    if (fetched != 0) {
+        std::fprintf(err, "The service at %s could not be reached.\n",
+                     core.service().baseUrl().toUtf8().constData());
+        core.CloseSession();
+        return kUnreachable;
+    }
+    if (!isOkReply(reply)) {
+        std::fprintf(err, "%s\n", replyForDisplay(reply).toUtf8().constData());
+        core.CloseSession();
+        return kRefused;
+    }
+    core.m_strUserId = userId;
+    if (!core.enterUserFolder()) {
+        std::fprintf(err, "This user ID cannot name a folder here.\n");
+        core.CloseSession();
+        return kNoUserFolder;
+    }
+
+    const MessageStore store(core.m_strFolder);
+    const std::unique_ptr<MessageTransport> transport =
+        makeServiceTransport(core.service(), userId);
+    ConsoleObserver observer(out);
+    std::atomic<int> exitRequested{0}, gestureActive{0}, transferBusy{0}, idleTicks{0},
+        workerStopped{0};
+    SendReceiveWorker worker(store, userId, GetTempPath(), *transport, observer,
+                             WorkerFlags{exitRequested, gestureActive, transferBusy, idleTicks,
+                                         workerStopped, core.m_bSendReceiveNow},
+                             [&core](const QString& entry, int defaultValue) {
+                                 return core.GetProfileInt(QLatin1String(kSettingsSection), entry,
+                                                           defaultValue);
+                             });
+    const SendReceiveWorker::CycleResult result = worker.runCycle();
+    std::fflush(out);
+    core.CloseSession();
+    if (result.failedUploads > 0) {
+        std::fprintf(err, "%d file(s) could not be sent; they stay in the Outbox.\n",
+                     result.failedUploads);
+        return kUnreachable;
+    }
+    return kSynced;
+}

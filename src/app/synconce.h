@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QStringList>
+
+#include <cstdio>
+
+// `clipnote --sync-once --user ID [--password-file FILE]`: signs in (the
+// password from the file or standard input) and runs one Send/Receive cycle
+// on the user folder of the current directory without a window, printing a
+// line per file sent or received. Exit status 0 on success, 2 for bad
+// arguments, 3 when the service could not be reached, 4 when it refused the
+// sign-in, 5 when the user folder cannot be used.
+bool isSyncOnceCommand(const QStringList& arguments);
+int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FILE* out,
+                std::FILE* err);

@@ -1,0 +1,125 @@
+// The main window's record side: the indicator, the status line, the
+// gesture by mouse and space bar, F5, and the preview area's painting.
+
+#include "mainwnd/maindialog.h"
+
+#include "app/clientcore.h"
+#include "mainwnd/recordindicator.h"
+#include "mainwnd/selectionsummary.h"
+#include "mainwnd/statusline.h"
+#include "platform/messages.h"
+#include "store/mytabs.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+const QColor kPreviewColour(220, 220, 255);
+} // namespace
+
+void CMainDialog::SetIndicator(int state) {
+    if (!hasCaptureWindow())
+        state = RecordIndicator::NoRecording;
+    m_indicator->setState(state);
+}
+
+QRect CMainDialog::indicatorRect() const {
+    return m_indicator->geometry();
+}
+
+void CMainDialog::repaintPreview() {
+    repaint(QRect(QPoint(4, 10), QPoint(319, 239)));
+}
+
+void CMainDialog::paintEvent(QPaintEvent*) {
+    // Qt paints through its own back buffer, so the preview never flickers.
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Button));
+    painter.fillRect(previewRect(), kPreviewColour);
+    if (gestureActive.load() == 0 && playerShown.load() == 0) {
+        const QStringList recipients = GetRecipients();
+        const ClientCore* core = ClientCore::instance();
+        paintSelectionSummary(painter, recipients, core ? core->m_strFolder : QString());
+    }
+}
+
+void CMainDialog::gestureStart() {
+    if (gestureActive.load() || !hasCaptureWindow())
+        return;
+    setStatusText(QStringLiteral("Start in 3 seconds..."));
+    grabMouse();
+    m_captureWindow->show();
+    countdown = 3;
+    m_timers.start(kTimerCountdown, kPeriodCountdownMs);
+    gestureActive = 1;
+    SetIndicator(RecordIndicator::CountingDown);
+}
+
+void CMainDialog::finishGesture(bool cancelled) {
+    Q_UNUSED(cancelled);
+    // Nothing is recorded before the countdown ends: a gesture ended during
+    // it only clears what it showed.
+    m_timers.stop(kTimerCountdown);
+    gestureActive = 0;
+    setStatusText(QString());
+    if (m_captureWindow)
+        m_captureWindow->hide();
+    GetRecipients();
+    repaintPreview();
+}
+
+void CMainDialog::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        const QStringList recipients = GetRecipients();
+        if (!recipients.isEmpty() && hasCaptureWindow() &&
+            indicatorRect().contains(event->position().toPoint()))
+            gestureStart();
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void CMainDialog::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        if (QWidget::mouseGrabber() == this)
+            releaseMouse();
+        finishGesture(!indicatorRect().contains(event->position().toPoint()));
+    }
+    QDialog::mouseReleaseEvent(event);
+}
+
+bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        // A key travels from the focus widget up to its parents; it is seen
+        // once, where it was sent.
+        const QWidget* focus = QApplication::focusWidget();
+        if (widget->window() == this && (widget == focus || (!focus && widget == this)))
+            handleKey(static_cast<QKeyEvent*>(event));
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool CMainDialog::handleKey(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space) {
+        if (event->type() == QEvent::KeyPress) {
+            if (!gestureActive.load() && hasCaptureWindow())
+                gestureStart();
+        } else if (!event->isAutoRepeat()) {
+            if (gestureActive.load()) {
+                m_timers.stop(kTimerCountdown);
+                finishGesture(false);
+            }
+            setStatusText(QString());
+        }
+        return true;
+    }
+    if (event->key() == Qt::Key_F5 && event->type() == QEvent::KeyRelease &&
+        !event->isAutoRepeat()) {
+        QCoreApplication::postEvent(this, new PrivateEvent(WM_REFRESH_LIST, 0, currentTab()));
+        return true;
+    }
+    return false;
+}

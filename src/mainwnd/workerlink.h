@@ -1,0 +1,55 @@
+#pragma once
+
+#include "service/sendreceive.h"
+
+#include <QPointer>
+
+#include <memory>
+#include <thread>
+
+class CMainDialog;
+class MessageStore;
+
+// How the workers reach the main window: every change is queued to the UI
+// thread or posted as a private message; counting is done on the worker's
+// own thread so the window never waits on the disk.
+class MainWindowLink : public CycleObserver {
+public:
+    MainWindowLink(CMainDialog* window, const MessageStore& store);
+
+    void setStatus(const QString& text) override;
+    void reloadList(int folder) override;
+    void setTabCount(int tab, int count) override;
+    void setTrayBlinking(bool blinking) override;
+    void newMessage(const QString& name) override;
+    void contactsChanged() override;
+    void updateAllCounts() override;
+
+private:
+    QPointer<CMainDialog> m_window;
+    const MessageStore& m_store;
+};
+
+// The Send/Receive worker's thread for the run of the program. Destroying it
+// asks the worker to stop and waits for it.
+class SendReceiveThread {
+public:
+    SendReceiveThread(CMainDialog* window, const MessageStore& store, const QString& userId,
+                      std::unique_ptr<MessageTransport> transport);
+    ~SendReceiveThread();
+
+private:
+    CMainDialog* m_window;
+    MainWindowLink m_link;
+    std::unique_ptr<MessageTransport> m_transport;
+    std::unique_ptr<SendReceiveWorker> m_worker;
+    std::thread m_thread;
+};
+
+// Runs the Saving worker for the recording just finished, on its own thread;
+// it asks the window for the recipients with a blocking queued call.
+void startSavingWorker(CMainDialog* window);
+
+// Lowers the calling thread's scheduling priority, as the workers run below
+// the UI thread.
+void lowerThreadPriority();

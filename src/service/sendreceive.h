@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+class MessageStore;
+
+// How messages travel to and from the service: one upload per Outbox file,
+// one download per waiting file. Results 1/0 as the transfer code gives them.
+class MessageTransport {
+public:
+    virtual ~MessageTransport() = default;
+    virtual int UploadMessage(const QString& path, const QString& name, const QString& sender,
+                              const QString& recipient) = 0;
+    virtual int DownloadMessage(const QString& targetPath) = 0;
+};
+
+// What a Send/Receive cycle tells the window it works for. The worker calls
+// these from its own thread; a window implementation only queues them.
+class CycleObserver {
+public:
+    virtual ~CycleObserver() = default;
+    virtual void setStatus(const QString& text) = 0;
+    // Refills a folder list from disk (0 Inbox, 1 Outbox, 2 Sent).
+    virtual void reloadList(int folder) = 0;
+    virtual void setTabCount(int tab, int count) = 0;
+    virtual void setTrayBlinking(bool blinking) = 0;
+    // A video message arrived; the name is U;N as the service sent it.
+    virtual void newMessage(const QString& name) = 0;
+    // A received thumbnail became a contact's picture.
+    virtual void contactsChanged() = 0;
+    virtual void updateAllCounts() = 0;
+    virtual void fileSent(const QString& outboxName) { Q_UNUSED(outboxName); }
+    virtual void fileReceived(const QString& inboxName) { Q_UNUSED(inboxName); }
+};
+
+// The flags the worker shares with the window, all atomics.
+struct WorkerFlags {
+    std::atomic<int>& exitRequested;
+    std::atomic<int>& gestureActive;
+    std::atomic<int>& transferBusy;
+    std::atomic<int>& idleTicks;
+    std::atomic<int>& workerStopped;
+    std::atomic<int>& sendReceiveNow;
+};
+
+// The Send/Receive worker: every cycle uploads the Outbox (keeping copies in
+// Sent when "SaveSent" is on), then fetches up to three waiting files into
+// the Inbox, then waits idleTicks x 100 ms or until asked for an early cycle.
+class SendReceiveWorker {
+public:
+    using ProfileReader = std::function<int(const QString& entry, int defaultValue)>;
+
+    struct CycleResult {
+        int sent = 0;
+        int failedUploads = 0;
+        int received = 0;
+        int discarded = 0;
+    };
+
+    SendReceiveWorker(const MessageStore& store, QString userId, QString tempFolder,
+                      MessageTransport& transport, CycleObserver& observer, WorkerFlags flags,
+                      ProfileReader readProfile);
+
+    // The whole run: cycles until exit is requested, then sets workerStopped.
+    void run();
+    // One cycle without the wait; "AllowALL" is read at construction.
+    CycleResult runCycle();
+
+    // Where a download is received before it is filed.
+    QString recordPath() const { return m_recordPath; }
+
+private:
+    void sendPhase(CycleResult& result);
+    void receivePhase(CycleResult& result);
+    bool fileRecord(CycleResult& result);
+    void waitForNextCycle();
+
+    const MessageStore& m_store;
+    QString m_userId;
+    QString m_recordPath;
+    MessageTransport& m_transport;
+    CycleObserver& m_observer;
+    WorkerFlags m_flags;
+    ProfileReader m_readProfile;
+    bool m_allowAll = true;
+};

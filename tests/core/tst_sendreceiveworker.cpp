@@ -1,0 +1,310 @@
+#include "platform/filestatus.h"
+#include "platform/profile.h"
+#include "platform/timerscale.h"
+#include "service/sendreceive.h"
+#include "store/messagestore.h"
+#include "storefixture.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QTest>
+
+#include <thread>
+
+namespace {
+// A downloaded record: 255-byte name field, 32-byte date, then the file.
+QByteArray record(const QByteArray& name, const QByteArray& date, const QByteArray& body) {
+    QByteArray bytes(255 + 32, '\0');
+    bytes.replace(0, std::min<qsizetype>(name.size(), 255), name.left(255));
+    bytes.replace(255, std::min<qsizetype>(date.size(), 31), date.left(31));
+    return bytes + body;
+}
+
+struct Upload {
+    QString path, name, sender, recipient;
+    QByteArray bytes;
+};
+
+// Stands in for the service: uploads succeed unless refused by name, and
+// each download hands out the next queued record.
+class FakeTransport : public MessageTransport {
+public:
+    int UploadMessage(const QString& path, const QString& name, const QString& sender,
+                      const QString& recipient) override {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || refused.contains(name))
+            return 0;
+        uploads.append({path, name, sender, recipient, file.readAll()});
+        return 1;
+    }
+    int DownloadMessage(const QString& targetPath) override {
+        ++downloads;
+        if (waiting.isEmpty())
+            return 0;
+        writeFile(targetPath, waiting.takeFirst());
+        return 1;
+    }
+    QList<Upload> uploads;
+    QStringList refused;
+    QList<QByteArray> waiting;
+    int downloads = 0;
+};
+
+class RecordingObserver : public CycleObserver {
+public:
+    void setStatus(const QString& text) override { statuses.append(text); }
+    void reloadList(int folder) override { reloads.append(folder); }
+    void setTabCount(int tab, int count) override { counts[tab] = count; }
+    void setTrayBlinking(bool on) override { blinking = on ? 1 : 0; }
+    void newMessage(const QString& name) override { newMessages.append(name); }
+    void contactsChanged() override { ++contactChanges; }
+    void updateAllCounts() override { ++allCounts; }
+    QStringList statuses, newMessages;
+    QList<int> reloads;
+    QMap<int, int> counts;
+    int blinking = -1;
+    int contactChanges = 0;
+    std::atomic<int> allCounts{0};
+};
+} // namespace
+
+// One Send/Receive cycle against a stand-in service: what is sent, kept,
+// received, refused, and what the window is told.
+class TestSendReceiveWorker : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void sendPhaseKeepsOrDropsCopies_data();
+    void sendPhaseKeepsOrDropsCopies();
+    void failedUploadStaysInOutbox();
+    void emptyOutboxReloadsNothing();
+    void receivedRecordsAreFiled_data();
+    void receivedRecordsAreFiled();
+    void receivedThumbnailBecomesContactPicture();
+    void fiveWaitingArriveAsThreeThenTwo();
+    void onlyContactsWhenAllowAllIsOff();
+    void badRecordsAreDiscarded_data();
+    void badRecordsAreDiscarded();
+    void gestureSkipsTransfers();
+    void earlyCycleAndExit();
+
+private:
+    std::unique_ptr<SendReceiveWorker> makeWorker();
+    TestEnvironment m_env;
+    QString m_folder;
+    QString m_temp;
+    std::unique_ptr<MessageStore> m_store;
+    FakeTransport m_transport;
+    RecordingObserver m_observer;
+    QMap<QString, int> m_profile;
+    std::atomic<int> m_exit{0}, m_gesture{0}, m_busy{0}, m_idle{300}, m_stopped{0}, m_now{0};
+};
+
+void TestSendReceiveWorker::initTestCase() {
+    setTimerScale(0.01);
+}
+
+void TestSendReceiveWorker::init() {
+    static int run = 0;
+    m_folder = makeUserFolder(m_env, QStringLiteral("Users%1").arg(++run), QStringLiteral("Alice"));
+    m_temp = m_env.makeFolder(QStringLiteral("tmp%1").arg(run));
+    m_store = std::make_unique<MessageStore>(m_folder);
+    m_transport = FakeTransport();
+    m_observer.statuses.clear();
+    m_observer.newMessages.clear();
+    m_observer.reloads.clear();
+    m_observer.counts.clear();
+    m_observer.blinking = -1;
+    m_observer.contactChanges = 0;
+    m_observer.allCounts = 0;
+    m_profile.clear();
+    m_exit = m_gesture = m_busy = m_stopped = m_now = 0;
+    m_idle = 300;
+}
+
+std::unique_ptr<SendReceiveWorker> TestSendReceiveWorker::makeWorker() {
+    return std::make_unique<SendReceiveWorker>(
+        *m_store, QStringLiteral("alice"), m_temp, m_transport, m_observer,
+        WorkerFlags{m_exit, m_gesture, m_busy, m_idle, m_stopped, m_now},
+        [this](const QString& entry, int defaultValue) {
+            return m_profile.value(entry, defaultValue);
+        });
+}
+
+void TestSendReceiveWorker::sendPhaseKeepsOrDropsCopies_data() {
+    QTest::addColumn<int>("saveSent");
+    QTest::addColumn<QStringList>("sentFiles");
+    QTest::newRow("kept in Sent") << 1 << QStringList{"bob;alice;123.jpg", "bob;alice;123.wmv"};
+    QTest::newRow("dropped") << 0 << QStringList{};
+}
+
+void TestSendReceiveWorker::sendPhaseKeepsOrDropsCopies() {
+    QFETCH(int, saveSent);
+    QFETCH(QStringList, sentFiles);
+    m_profile.insert(QLatin1String(kSettingSaveSent), saveSent);
+    writeFile(m_folder + "/Outbox/Bob;alice;123", "video");
+    writeFile(m_folder + "/Outbox/Bob;alice;123.jpg", "jpeg");
+    const auto result = makeWorker()->runCycle();
+    QCOMPARE(result.sent, 2);
+    QCOMPARE(m_transport.uploads.size(), 2);
+    for (const Upload& upload : m_transport.uploads) {
+        // Names travel in lower case; the recipient is the name's first field.
+        QVERIFY(upload.name.startsWith(QLatin1String("bob;alice;123")));
+        QCOMPARE(upload.recipient, QStringLiteral("bob"));
+        QCOMPARE(upload.sender, QStringLiteral("alice"));
+    }
+    QCOMPARE(filesIn(m_folder + "/Outbox"), QStringList{});
+    QCOMPARE(filesIn(m_folder + "/Sent"), sentFiles);
+    QVERIFY(m_observer.reloads.contains(1));
+    QVERIFY(m_observer.reloads.contains(2));
+    QCOMPARE(m_observer.counts.value(1, -1), 0);
+    QCOMPARE(m_observer.statuses.first(), QStringLiteral("Sending..."));
+    QCOMPARE(m_observer.statuses.last(), QString());
+    QCOMPARE(m_busy.load(), 0);
+}
+
+void TestSendReceiveWorker::failedUploadStaysInOutbox() {
+    writeFile(m_folder + "/Outbox/bob;alice;1", "video");
+    writeFile(m_folder + "/Outbox/carol;alice;2", "video");
+    m_transport.refused = {QStringLiteral("bob;alice;1")};
+    const auto result = makeWorker()->runCycle();
+    QCOMPARE(result.sent, 1);
+    QCOMPARE(result.failedUploads, 1);
+    QCOMPARE(filesIn(m_folder + "/Outbox"), QStringList{"bob;alice;1"});
+    QCOMPARE(m_observer.counts.value(1), 1);
+}
+
+void TestSendReceiveWorker::emptyOutboxReloadsNothing() {
+    const auto result = makeWorker()->runCycle();
+    QCOMPARE(result.sent, 0);
+    QCOMPARE(m_observer.reloads, QList<int>{});
+    QCOMPARE(m_observer.statuses, (QStringList{"Sending...", "Receiving...", QString()}));
+    QCOMPARE(m_observer.allCounts.load(), 1);
+    QCOMPARE(m_transport.downloads, 1);
+}
+
+void TestSendReceiveWorker::receivedRecordsAreFiled_data() {
+    QTest::addColumn<QByteArray>("nameField");
+    QTest::addColumn<QByteArray>("dateField");
+    QTest::addColumn<QString>("inboxName");
+    QTest::addColumn<QString>("announced");
+    QTest::addColumn<QDateTime>("date");
+    QTest::newRow("afternoon") << QByteArray("bob;alice;456") << QByteArray("12/7/2008 3:45:12 PM")
+                               << "alice;456.wmv"
+                               << "alice;456" << QDateTime(QDate(2008, 12, 7), QTime(15, 45, 12));
+    QTest::newRow("mixed case kept in the announcement")
+        << QByteArray("Bob;Alice;456   ") << QByteArray("1/2/2009 12:05:00 AM") << "alice;456.wmv"
+        << "Alice;456" << QDateTime(QDate(2009, 1, 2), QTime(0, 5, 0));
+    QTest::newRow("garbage date gives the filing time")
+        << QByteArray("bob;alice;9") << QByteArray("not a date") << "alice;9.wmv"
+        << "alice;9" << QDateTime();
+}
+
+void TestSendReceiveWorker::receivedRecordsAreFiled() {
+    QFETCH(QByteArray, nameField);
+    QFETCH(QByteArray, dateField);
+    QFETCH(QString, inboxName);
+    QFETCH(QString, announced);
+    QFETCH(QDateTime, date);
+    m_transport.waiting = {record(nameField, dateField, "video bytes")};
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-2);
+    const auto result = makeWorker()->runCycle();
+    QCOMPARE(result.received, 1);
+    const QString path = m_folder + "/Inbox/" + inboxName;
+    QCOMPARE(readFile(path), QByteArray("video bytes"));
+    QVERIFY(!m_store->fileStatus().isRead(path));
+    const QDateTime filedDate = QFileInfo(path).lastModified();
+    if (date.isValid())
+        QCOMPARE(filedDate, date);
+    else
+        QVERIFY(filedDate >= before);
+    QCOMPARE(m_observer.newMessages, QStringList{announced});
+    QCOMPARE(m_observer.counts.value(0), 1);
+    QCOMPARE(m_observer.blinking, 1);
+    QVERIFY(m_observer.reloads.contains(0));
+    // The record is gone once filed.
+    QVERIFY(!QFile::exists(m_temp + "/vnin.dat"));
+}
+
+void TestSendReceiveWorker::receivedThumbnailBecomesContactPicture() {
+    writeFile(m_folder + "/Contacts/alice.jpg", "old picture");
+    m_transport.waiting = {record("bob;alice;456.jpg", "12/7/2008 3:45:12 PM", "new picture")};
+    makeWorker()->runCycle();
+    QCOMPARE(readFile(m_folder + "/Inbox/alice;456.jpg"), QByteArray("new picture"));
+    QCOMPARE(readFile(m_folder + "/Contacts/alice.jpg"), QByteArray("new picture"));
+    QCOMPARE(m_observer.contactChanges, 1);
+    QCOMPARE(m_observer.newMessages, QStringList{});
+}
+
+void TestSendReceiveWorker::fiveWaitingArriveAsThreeThenTwo() {
+    for (int i = 1; i <= 5; ++i)
+        m_transport.waiting.append(
+            record(QByteArray("bob;carol;") + QByteArray::number(i), "1/1/2020 1:00:00 AM", "v"));
+    auto worker = makeWorker();
+    QCOMPARE(worker->runCycle().received, 3);
+    QCOMPARE(worker->runCycle().received, 2);
+    QCOMPARE(filesIn(m_folder + "/Inbox").size(), 5);
+}
+
+void TestSendReceiveWorker::onlyContactsWhenAllowAllIsOff() {
+    m_profile.insert(QLatin1String(kSettingAllowAll), 0);
+    writeFile(m_folder + "/Contacts/carol", "Carol");
+    m_transport.waiting = {record("me;alice;1", "1/1/2020 1:00:00 AM", "v"),
+                           record("me;Carol;2", "1/1/2020 1:00:00 AM", "v")};
+    const auto result = makeWorker()->runCycle();
+    // The stranger's message is fetched and dropped; the contact's arrives.
+    QCOMPARE(result.received, 1);
+    QCOMPARE(result.discarded, 1);
+    QCOMPARE(filesIn(m_folder + "/Inbox"), QStringList{"carol;2.wmv"});
+}
+
+void TestSendReceiveWorker::badRecordsAreDiscarded_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("shorter than the name field") << QByteArray("bob;alice;1");
+    QTest::newRow("climbs out of the Inbox") << record("bob;../../x", "1/1/2020 1:00:00 AM", "v");
+    QTest::newRow("path separator") << record("bob;a/b;1", "1/1/2020 1:00:00 AM", "v");
+    QTest::newRow("empty name") << record("", "1/1/2020 1:00:00 AM", "v");
+}
+
+void TestSendReceiveWorker::badRecordsAreDiscarded() {
+    QFETCH(QByteArray, bytes);
+    const auto before = snapshotTree(m_env.root());
+    m_transport.waiting = {bytes, record("bob;alice;7", "1/1/2020 1:00:00 AM", "good")};
+    const auto result = makeWorker()->runCycle();
+    QCOMPARE(result.discarded, 1);
+    QCOMPARE(result.received, 1);
+    auto after = snapshotTree(m_env.root());
+    after.remove(m_folder + "/Inbox/alice;7.wmv");
+    QCOMPARE(after.keys(), before.keys());
+}
+
+void TestSendReceiveWorker::gestureSkipsTransfers() {
+    m_gesture = 1;
+    writeFile(m_folder + "/Outbox/bob;alice;1", "video");
+    m_transport.waiting = {record("bob;alice;7", "1/1/2020 1:00:00 AM", "v")};
+    makeWorker()->runCycle();
+    QCOMPARE(m_transport.uploads.size(), 0);
+    QCOMPARE(m_transport.downloads, 0);
+    QCOMPARE(m_observer.allCounts.load(), 1);
+}
+
+void TestSendReceiveWorker::earlyCycleAndExit() {
+    m_idle = 100000; // far longer than the test may take
+    auto worker = makeWorker();
+    std::thread thread([&worker] { worker->run(); });
+    QTRY_COMPARE(m_observer.allCounts.load(), 1);
+    m_transport.waiting = {record("bob;alice;7", "1/1/2020 1:00:00 AM", "v")};
+    // Asking for an early cycle ends the wait.
+    m_now = 1;
+    QTRY_COMPARE(m_observer.allCounts.load(), 2);
+    QVERIFY(QFile::exists(m_folder + "/Inbox/alice;7.wmv"));
+    QCOMPARE(m_stopped.load(), 0);
+    m_exit = 1;
+    thread.join();
+    QCOMPARE(m_stopped.load(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestSendReceiveWorker)
+#include "tst_sendreceiveworker.moc"

@@ -1,0 +1,274 @@
+#include "serverprocess.h"
+#include "testenvironment.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QTest>
+
+#include <sys/xattr.h>
+
+namespace {
+// One user of the headless client: an application folder, its own settings
+// and temporary folder, and the password the service mailed.
+struct User {
+    QString id;
+    QString password;
+    QString home; // the application folder; the user folder is home/id
+    QString config;
+    QString temp;
+
+    QString folder(const QString& sub) const { return home + "/" + id + "/" + sub; }
+    void setSetting(const QString& name, int value) const {
+        QSettings settings(config + "/ZEB/clipnote.conf", QSettings::IniFormat);
+        settings.setValue("Settings/" + name, value);
+    }
+};
+
+struct SyncRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+bool isUnread(const QString& path) {
+    char value[8] = {};
+    const ssize_t n =
+        getxattr(QFile::encodeName(path).constData(), "user.clipnote.read", value, sizeof value);
+    if (n >= 0)
+        return QByteArray(value, int(n)) != "1";
+    // Folders that refuse extended attributes keep the state beside them.
+    return true;
+}
+
+// The bytes of a queued test message.
+QByteArray videoBytes(int tick, qint64 size) {
+    QByteArray video(size, '\0');
+    for (qint64 i = 0; i < size; ++i)
+        video[i] = char((i * 7 + tick) & 0xff);
+    return video;
+}
+
+QStringList filesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files, QDir::Name);
+}
+} // namespace
+
+// The whole road of a message: one user's Outbox through a real service into
+// another user's Inbox, with the headless client that shares the window's
+// Send/Receive cycle.
+class TestMessageRoad : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void outboxPairReachesInbox_data();
+    void outboxPairReachesInbox();
+    void onlyContactsWhenAllowAllIsOff();
+    void backlogArrivesThreeAtATime();
+    void unknownRecipientIsRefusedAndKept();
+    void serviceDownKeepsFiles();
+    void serverKilledDuringUpload();
+
+private:
+    User makeUser(const QString& id);
+    SyncRun sync(const User& user, const QString& serviceUrl = {});
+    void queueMessage(const User& from, const QString& to, int tick, qint64 size = 5000);
+
+    TestEnvironment m_env;
+    std::unique_ptr<ServerProcess> m_server;
+    User m_alice;
+    User m_bob;
+};
+
+void TestMessageRoad::initTestCase() {
+    QVERIFY2(!qEnvironmentVariableIsEmpty("CLIPNOTE_CLIENT_BIN"), "the client program is needed");
+}
+
+void TestMessageRoad::init() {
+    m_server = std::make_unique<ServerProcess>();
+    QVERIFY2(m_server->start(), qPrintable(m_server->errorString()));
+    m_alice = makeUser(QStringLiteral("alice@example.org"));
+    m_bob = makeUser(QStringLiteral("bob@example.org"));
+    QVERIFY(!m_alice.password.isEmpty());
+    QVERIFY(!m_bob.password.isEmpty());
+}
+
+void TestMessageRoad::cleanup() {
+    m_server.reset();
+}
+
+User TestMessageRoad::makeUser(const QString& id) {
+    static int run = 0;
+    ++run;
+    User user;
+    user.id = id;
+    user.password = m_server->createAccount(id);
+    const QString base = m_env.makeFolder(QStringLiteral("%1-%2").arg(id).arg(run));
+    user.home = base + "/App";
+    user.config = base + "/config";
+    user.temp = base + "/tmp";
+    QDir().mkpath(user.home);
+    QDir().mkpath(user.config);
+    QDir().mkpath(user.temp);
+    writeFile(base + "/password", user.password.toUtf8() + "\n");
+    return user;
+}
+
+SyncRun TestMessageRoad::sync(const User& user, const QString& serviceUrl) {
+    QProcess client;
+    client.setWorkingDirectory(user.home);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", user.config);
+    env.insert("TMPDIR", user.temp);
+    client.setProcessEnvironment(env);
+    const QString passwordFile = QFileInfo(user.home).path() + "/password";
+    client.start(qEnvironmentVariable("CLIPNOTE_CLIENT_BIN"),
+                 {"--sync-once", "--user", user.id, "--password-file", passwordFile, "--service",
+                  serviceUrl.isEmpty() ? m_server->baseUrl() : serviceUrl});
+    SyncRun run;
+    if (!client.waitForFinished(60000)) {
+        client.kill();
+        client.waitForFinished();
+        return run;
+    }
+    run.exitCode = client.exitStatus() == QProcess::NormalExit ? client.exitCode() : -1;
+    run.out = QString::fromUtf8(client.readAllStandardOutput());
+    run.err = QString::fromUtf8(client.readAllStandardError());
+    return run;
+}
+
+void TestMessageRoad::queueMessage(const User& from, const QString& to, int tick, qint64 size) {
+    const QString name = QStringLiteral("%1;%2;%3").arg(to, from.id).arg(tick);
+    writeFile(from.folder("Outbox/") + name, videoBytes(tick, size));
+    writeFile(from.folder("Outbox/") + name + ".jpg", "thumbnail of " + name.toUtf8());
+}
+
+void TestMessageRoad::outboxPairReachesInbox_data() {
+    QTest::addColumn<int>("saveSent");
+    QTest::newRow("copies kept in Sent") << 1;
+    QTest::newRow("no copies") << 0;
+}
+
+void TestMessageRoad::outboxPairReachesInbox() {
+    QFETCH(int, saveSent);
+    // Bob knows alice already, with an old picture.
+    QVERIFY(sync(m_bob).exitCode == 0);
+    writeFile(m_bob.folder("Contacts/alice@example.org"), "Alice");
+    writeFile(m_bob.folder("Contacts/alice@example.org.jpg"), "old picture");
+    m_alice.setSetting("SaveSent", saveSent);
+    QVERIFY(sync(m_alice).exitCode == 0);
+    queueMessage(m_alice, m_bob.id, 123);
+    const QDateTime sentAt = QDateTime::currentDateTime();
+
+    const SyncRun sent = sync(m_alice);
+    QCOMPARE(sent.exitCode, 0);
+    QCOMPARE(sent.out.count("sent "), 2);
+    QCOMPARE(filesIn(m_alice.folder("Outbox")), QStringList{});
+    const QString stem = m_bob.id + ";" + m_alice.id + ";123";
+    const QStringList kept = saveSent ? QStringList{stem + ".jpg", stem + ".wmv"} : QStringList();
+    QCOMPARE(filesIn(m_alice.folder("Sent")), kept);
+
+    const SyncRun received = sync(m_bob);
+    QCOMPARE(received.exitCode, 0);
+    QCOMPARE(received.out.count("received "), 2);
+    const QString video = m_bob.folder("Inbox/") + m_alice.id + ";123.wmv";
+    const QString thumbnail = m_bob.folder("Inbox/") + m_alice.id + ";123.jpg";
+    // The upload fills its last block with zeros and the record carries no
+    // length, so a message arrives padded to whole blocks.
+    const QByteArray arrived = readFile(video);
+    QCOMPARE(arrived.size(), 5120);
+    QCOMPARE(arrived.left(5000), videoBytes(123, 5000));
+    QVERIFY(arrived.mid(5000).count('\0') == 120);
+    QVERIFY(readFile(thumbnail).startsWith("thumbnail of " +
+                                           (m_bob.id + ";" + m_alice.id + ";123").toUtf8() + '\0'));
+    QVERIFY(isUnread(video));
+    // Dated by its arrival at the service, to the second.
+    QVERIFY(qAbs(QFileInfo(video).lastModified().secsTo(sentAt)) < 60);
+    QCOMPARE(readFile(m_bob.folder("Contacts/alice@example.org.jpg")), readFile(thumbnail));
+
+    // Nothing is delivered twice.
+    const SyncRun again = sync(m_bob);
+    QCOMPARE(again.exitCode, 0);
+    QCOMPARE(again.out.count("received "), 0);
+}
+
+void TestMessageRoad::onlyContactsWhenAllowAllIsOff() {
+    m_bob.setSetting("AllowALL", 0);
+    queueMessage(m_alice, m_bob.id, 1);
+    QCOMPARE(sync(m_alice).exitCode, 0);
+    const SyncRun received = sync(m_bob);
+    QCOMPARE(received.exitCode, 0);
+    QCOMPARE(filesIn(m_bob.folder("Inbox")), QStringList{});
+    // The refused messages are gone from the service too.
+    m_bob.setSetting("AllowALL", 1);
+    QCOMPARE(sync(m_bob).out.count("received "), 0);
+}
+
+void TestMessageRoad::backlogArrivesThreeAtATime() {
+    for (int tick = 1; tick <= 5; ++tick)
+        writeFile(m_alice.folder("Outbox/") +
+                      QStringLiteral("%1;%2;%3").arg(m_bob.id, m_alice.id).arg(tick),
+                  "video " + QByteArray::number(tick));
+    QCOMPARE(sync(m_alice).exitCode, 0);
+    QCOMPARE(sync(m_bob).out.count("received "), 3);
+    QCOMPARE(sync(m_bob).out.count("received "), 2);
+    QCOMPARE(filesIn(m_bob.folder("Inbox")).size(), 5);
+}
+
+void TestMessageRoad::unknownRecipientIsRefusedAndKept() {
+    queueMessage(m_alice, QStringLiteral("nobody@example.org"), 9);
+    const SyncRun run = sync(m_alice);
+    QVERIFY(run.err.contains(QLatin1String("INVALID")));
+    QCOMPARE(filesIn(m_alice.folder("Outbox")).size(), 2);
+}
+
+void TestMessageRoad::serviceDownKeepsFiles() {
+    queueMessage(m_alice, m_bob.id, 3);
+    QCOMPARE(sync(m_alice).exitCode, 0);
+    queueMessage(m_alice, m_bob.id, 4);
+    QVERIFY(m_server->stop());
+    const SyncRun down = sync(m_alice);
+    QVERIFY(down.exitCode != 0);
+    QVERIFY(filesIn(m_alice.folder("Outbox")).contains(m_bob.id + ";" + m_alice.id + ";4"));
+    QVERIFY(m_server->restart());
+    QCOMPARE(sync(m_alice).exitCode, 0);
+    QCOMPARE(filesIn(m_alice.folder("Outbox")), QStringList{});
+    QCOMPARE(sync(m_bob).out.count("received "), 3);
+    QCOMPARE(sync(m_bob).out.count("received "), 1);
+}
+
+void TestMessageRoad::serverKilledDuringUpload() {
+    // A large message keeps the upload busy long enough to cut it.
+    queueMessage(m_alice, m_bob.id, 7, 48 * 1024 * 1024);
+    QProcess client;
+    client.setWorkingDirectory(m_alice.home);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", m_alice.config);
+    env.insert("TMPDIR", m_alice.temp);
+    client.setProcessEnvironment(env);
+    client.start(qEnvironmentVariable("CLIPNOTE_CLIENT_BIN"),
+                 {"--sync-once", "--user", m_alice.id, "--password-file",
+                  QFileInfo(m_alice.home).path() + "/password", "--service", m_server->baseUrl()});
+    QTest::qWait(300);
+    m_server->kill();
+    // The client may be done already, before or after the cut.
+    QVERIFY(client.state() == QProcess::NotRunning || client.waitForFinished(60000));
+    QVERIFY(m_server->restart());
+    // Whatever reached the service before the cut, the message is either
+    // still waiting to be sent or delivered once, whole.
+    QCOMPARE(sync(m_alice).exitCode, 0);
+    QCOMPARE(filesIn(m_alice.folder("Outbox")), QStringList{});
+    QCOMPARE(sync(m_bob).exitCode, 0);
+    QCOMPARE(filesIn(m_bob.folder("Inbox")).size(), 2);
+    // Whole, with the block of zeros a length of whole blocks brings.
+    QCOMPARE(QFileInfo(m_bob.folder("Inbox/") + m_alice.id + ";7.wmv").size(),
+             qint64(48) * 1024 * 1024 + 1024);
+}
+
+QTEST_GUILESS_MAIN(TestMessageRoad)
+#include "tst_messageroad.moc"
