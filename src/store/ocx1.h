@@ -1,19 +1,21 @@
 #pragma once
 
+#include <QImage>
 #include <QMediaPlayer>
 #include <QString>
 #include <QWidget>
 
 class QAudioOutput;
 class QLabel;
-class QStackedLayout;
+class QVideoFrame;
 class QVideoSink;
-class QVideoWidget;
 
 // The player of the main window's preview area. The main window drives it
 // with two settings only: the path of the message to play ("" stops and
 // clears the player) and whether the picture fills the whole area. A file
 // that cannot be played shows the player's own error text in its place.
+// Frames are painted by the player itself, so it works the same on every
+// display, including none.
 class COcx1 : public QWidget {
     Q_OBJECT
 
@@ -32,19 +34,25 @@ public:
     QMediaPlayer::MediaStatus mediaStatus() const;
     // The latest playing error; empty when the current file plays.
     QString errorText() const { return m_error; }
-    QVideoSink* videoSink() const;
+    QVideoSink* videoSink() const { return m_sink; }
+    // Where the current picture is drawn; empty while there is none.
+    QRect pictureRect() const;
 
 Q_SIGNALS:
     void errorShown(const QString& text);
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
+    void onFrame(const QVideoFrame& frame);
     void onError(QMediaPlayer::Error error, const QString& text);
 
     QMediaPlayer* m_player;
     QAudioOutput* m_audio;
-    QVideoWidget* m_video;
+    QVideoSink* m_sink;
     QLabel* m_errorLabel;
-    QStackedLayout* m_stack;
+    QImage m_picture;
     QString m_url;
     QString m_error;
     bool m_stretch = false;

@@ -7,7 +7,6 @@
 #include <QTest>
 #include <QVideoFrame>
 #include <QVideoSink>
-#include <QVideoWidget>
 
 #include <atomic>
 #include <memory>
@@ -64,7 +63,6 @@ private Q_SLOTS:
     void unplayableFile();
 
 private:
-    QVideoWidget* video() const { return m_player->findChild<QVideoWidget*>(u"video"_s); }
     QLabel* errorLabel() const { return m_player->findChild<QLabel*>(u"error"_s); }
 
     TestEnvironment m_env;
@@ -98,8 +96,8 @@ void TestOcx1::playsMessage() {
     const auto frame = frames.last().first().value<QVideoFrame>();
     QCOMPARE(frame.size(), QSize(kWidth, kHeight));
     QVERIFY(m_player->errorText().isEmpty());
-    QVERIFY(video()->isVisible());
     QVERIFY(!errorLabel()->isVisible());
+    QTRY_COMPARE(m_player->pictureRect(), m_player->rect());
     // It plays through to the end of the message.
     QTRY_COMPARE_WITH_TIMEOUT(m_player->mediaStatus(), QMediaPlayer::EndOfMedia, 15000);
     QVERIFY(frames.count() > 10);
@@ -129,25 +127,36 @@ void TestOcx1::sameUrlPlaysAgain() {
 
 void TestOcx1::stretchToFit_data() {
     QTest::addColumn<bool>("stretch");
-    QTest::addColumn<Qt::AspectRatioMode>("mode");
-    QTest::newRow("fills the area") << true << Qt::IgnoreAspectRatio;
-    QTest::newRow("keeps the proportions") << false << Qt::KeepAspectRatio;
+    QTest::addColumn<QRect>("picture");
+    // A 4:3 message in a wider area.
+    QTest::newRow("fills the area") << true << QRect(0, 0, 400, 240);
+    QTest::newRow("keeps the proportions") << false << QRect(40, 0, 320, 240);
 }
 
 void TestOcx1::stretchToFit() {
     QFETCH(bool, stretch);
-    QFETCH(Qt::AspectRatioMode, mode);
+    QFETCH(QRect, picture);
     // The player starts with its picture in proportion.
     QCOMPARE(m_player->stretchToFit(), false);
-    QCOMPARE(video()->aspectRatioMode(), Qt::KeepAspectRatio);
+    m_player->resize(400, 240);
     m_player->setStretchToFit(!stretch);
+    QSignalSpy frames(m_player->videoSink(), &QVideoSink::videoFrameChanged);
+    m_player->setURL(m_message);
+    QTRY_VERIFY_WITH_TIMEOUT(frames.count() > 0, 10000);
     m_player->setStretchToFit(stretch);
     QCOMPARE(m_player->stretchToFit(), stretch);
-    QCOMPARE(video()->aspectRatioMode(), mode);
-    // The setting outlives a change of file.
-    m_player->setURL(m_message);
+    QCOMPARE(m_player->pictureRect(), picture);
+    // Left of a picture kept in proportion the area stays black; a
+    // stretched one covers it with the message's grey.
+    const QImage shown = m_player->grab().toImage();
+    const QRgb edge = shown.pixel(10, 120);
+    QCOMPARE(qGray(edge) > 20, stretch);
+
+    // Clearing leaves an empty black area and keeps the setting.
     m_player->setURL(QString());
-    QCOMPARE(video()->aspectRatioMode(), mode);
+    QVERIFY(m_player->pictureRect().isNull());
+    QCOMPARE(m_player->stretchToFit(), stretch);
+    QCOMPARE(m_player->grab().toImage().pixel(200, 120) & 0xFFFFFF, 0u);
 }
 
 void TestOcx1::unplayableFile_data() {
