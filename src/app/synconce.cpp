@@ -78,6 +78,27 @@ private:
 };
 } // namespace
 
+int signInHeadless(ClientCore& core, const QString& userId, const QString& password,
+                   QString* message) {
+    QString reply;
+    const int fetched = core.FetchPage(
+        core.service().host(),
+        pagePath(QStringLiteral("zeb/login.asp"),
+                 {{QStringLiteral("UID"), userId}, {QStringLiteral("PW"), password}}),
+        reply);
+    if (fetched != 0) {
+        *message = QStringLiteral("The service at %1 could not be reached.")
+                       .arg(core.service().baseUrl());
+        return kUnreachable;
+    }
+    if (!isOkReply(reply)) {
+        *message = replyForDisplay(reply);
+        return kRefused;
+    }
+    core.m_strUserId = userId;
+    return kSynced;
+}
+
 bool isSyncOnceCommand(const QStringList& arguments) {
     return arguments.contains(QStringLiteral("--sync-once"));
 }
@@ -97,24 +118,13 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
     core.setService(ServiceAddress::fromArguments(arguments));
     core.takeApplicationFolder(QDir::currentPath());
     core.OpenSession();
-    QString reply;
-    const int fetched = core.FetchPage(
-        core.service().host(),
-        pagePath(QStringLiteral("zeb/login.asp"),
-                 {{QStringLiteral("UID"), userId}, {QStringLiteral("PW"), password}}),
-        reply);
-    if (fetched != 0) {
-        std::fprintf(err, "The service at %s could not be reached.\n",
-                     core.service().baseUrl().toUtf8().constData());
+    QString message;
+    const int signedIn = signInHeadless(core, userId, password, &message);
+    if (signedIn != kSynced) {
+        std::fprintf(err, "%s\n", message.toUtf8().constData());
         core.CloseSession();
-        return kUnreachable;
+        return signedIn;
     }
-    if (!isOkReply(reply)) {
-        std::fprintf(err, "%s\n", replyForDisplay(reply).toUtf8().constData());
-        core.CloseSession();
-        return kRefused;
-    }
-    core.m_strUserId = userId;
     if (!core.enterUserFolder()) {
         std::fprintf(err, "This user ID cannot name a folder here.\n");
         core.CloseSession();

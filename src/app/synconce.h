@@ -11,5 +11,12 @@
 // arguments, 3 when the service could not be reached, 4 when it refused the
 // sign-in, 5 when the user folder cannot be used.
 bool isSyncOnceCommand(const QStringList& arguments);
+
+class ClientCore;
+// Signs in through the service's sign-in page on the core's session and, on
+// success, makes the user the core's user. 0, or the exit status above for
+// an unreachable service or a refusal (with the reason in *message).
+int signInHeadless(ClientCore& core, const QString& userId, const QString& password,
+                   QString* message);
 int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FILE* out,
                 std::FILE* err);
