@@ -8,8 +8,10 @@ list(APPEND CLIPNOTE_CORE_SOURCES
     platform/tempfolder.cpp
     platform/ticks.cpp
     platform/timerscale.cpp
+    platform/trimright.cpp
     platform/windowtimers.cpp)
 list(APPEND CLIPNOTE_WIDGET_SOURCES
     platform/messagebox.cpp
     platform/popupmenu.cpp
+    platform/savefiledialog.cpp
     platform/waitcursor.h)

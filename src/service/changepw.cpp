@@ -2,6 +2,7 @@
 
 #include "app/clientcore.h"
 #include "platform/messagebox.h"
+#include "platform/trimright.h"
 #include "platform/waitcursor.h"
 #include "service/replytext.h"
 #include "service/serviceaddress.h"
@@ -11,16 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-QString withoutTrailingBlanks(QString text) {
-    qsizetype end = text.size();
-    while (end > 0 && text.at(end - 1).isSpace())
-        --end;
-    text.truncate(end);
-    return text;
-}
-} // namespace
 
 CChangePW::CChangePW(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Change Password"));

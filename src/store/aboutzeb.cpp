@@ -1,0 +1,11 @@
+#include "store/aboutzeb.h"
+
+#include "store/productinfo.h"
+
+#include <QVBoxLayout>
+
+CAboutZEB::CAboutZEB(QWidget* parent) : COptionsPage(QStringLiteral("Version"), parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new CProductInfo(this));
+    layout->addStretch();
+}

@@ -1,0 +1,56 @@
+#include "store/optionssheet.h"
+
+#include "store/aboutzeb.h"
+#include "store/notifysettings.h"
+#include "store/securityopts.h"
+#include "store/sendopts.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+COptionsSheet::COptionsSheet(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Settings"));
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("pages"));
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("ok"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancel"));
+    connect(ok, &QPushButton::clicked, this, &COptionsSheet::accept);
+    connect(cancel, &QPushButton::clicked, this, &COptionsSheet::reject);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_tabs);
+    layout->addLayout(buttons);
+
+    AddPage(new CAboutZEB);
+    AddPage(new CSecurityOpts);
+    AddPage(new CSendOpts);
+    AddPage(new CNotifySettings);
+    m_tabs->setCurrentIndex(0);
+}
+
+void COptionsSheet::AddPage(COptionsPage* page) {
+    m_pages.append(page);
+    m_tabs->addTab(page, page->title());
+}
+
+COptionsPage* COptionsSheet::page(int index) const {
+    return m_pages.value(index);
+}
+
+void COptionsSheet::accept() {
+    for (COptionsPage* page : std::as_const(m_pages)) {
+        if (page->initialised())
+            page->OnOK();
+    }
+    QDialog::accept();
+}
