@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds from nothing and runs every test twice:
-# once in the normal build, once under AddressSanitizer and UBSan.
+# once in the normal build, once under AddressSanitizer and UBSan; then runs
+# the fuzzers for a few seconds each.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/install-deps.sh"
@@ -12,3 +13,17 @@ ctest --test-dir "$here/build/release" --output-on-failure --parallel "$jobs"
 "$here/scripts/build.sh" "$here/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DCLIPNOTE_SANITIZE=ON \
     -DCLIPNOTE_BUILD_BENCH=OFF
 ctest --test-dir "$here/build/sanitize" --output-on-failure --parallel "$jobs"
+
+# The fuzzers, built with clang on their own and run briefly from their seeds,
+# so they keep compiling and the parsers stay crash-free. New inputs go to a
+# scratch folder, never into the seeds.
+fuzz="$here/build/fuzz"
+CC=clang-14 CXX=clang++-14 cmake -S "$here" -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCLIPNOTE_FUZZ=ON -DCLIPNOTE_BUILD_TESTS=OFF -DCLIPNOTE_BUILD_BENCH=OFF
+cmake --build "$fuzz" --parallel "$jobs" --target fuzz_record fuzz_upload_header
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+for target in record upload_header; do
+    mkdir -p "$scratch/$target"
+    "$fuzz/fuzz/fuzz_$target" -max_total_time=10 "$scratch/$target" "$here/fuzz/corpus/$target"
+done

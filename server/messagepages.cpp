@@ -229,6 +229,9 @@ int MessagePages::expectContinue(const httplib::Request& request, httplib::Respo
     std::optional<SignedInUser> user;
     if (const auto refusal = refusalBeforeBody(request, user)) {
         refuse(response, *refusal);
+        // This early reply goes out without the library's framing: without
+        // a length the client would read on into whatever follows.
+        response.set_header("Content-Length", std::to_string(response.body.size()));
         response.set_header("Connection", "close");
         return 200;
     }

@@ -1,14 +1,11 @@
 #include "service/messagerecord.h"
 
+#include "platform/trimright.h"
 #include "service/recorddate.h"
 
 #include <QIODevice>
 
 namespace {
-
-bool isWhiteSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
 
 QByteArrayView fieldText(QByteArrayView field) {
     if (const qsizetype nul = field.indexOf('\0'); nul >= 0)
@@ -24,10 +21,7 @@ MessageRecord parseMessageRecord(QByteArrayView head, qint64 recordSize) {
     // off; nothing in it can be trusted.
     if (recordSize < kRecordDataOffset || head.size() < kRecordDataOffset)
         return record;
-    QByteArrayView name = fieldText(head.first(kRecordNameBytes));
-    while (!name.isEmpty() && isWhiteSpace(name.back()))
-        name.chop(1);
-    record.name = QString::fromUtf8(name);
+    record.name = withoutTrailingBlanks(QString::fromUtf8(fieldText(head.first(kRecordNameBytes))));
     record.dateText = fieldText(head.sliced(kRecordNameBytes, kRecordDateBytes)).toByteArray();
     record.date = parseRecordDate(record.dateText);
     record.dataSize = recordSize - kRecordDataOffset;

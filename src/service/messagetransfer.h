@@ -59,8 +59,11 @@ public:
     static constexpr char kAgent[] = "HttpSendRequestEx";
     // Reply pieces are read at most this long.
     static constexpr qsizetype kReplyPieceBytes = 127;
-    // The reply body is read in pieces of at most this size.
+    // The record is taken in reads of at most this size ...
     static constexpr long kReadBytes = 1024;
+    // ... from a socket read in pieces of up to this size: the reply is
+    // never held whole.
+    static constexpr long kSocketReadBytes = 64 * 1024;
     // Largest record accepted: far above any recorded message, low enough
     // that a runaway reply cannot fill the disk.
     static constexpr qint64 kMaxRecordBytes = qint64(256) * 1024 * 1024;

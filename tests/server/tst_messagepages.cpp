@@ -1,3 +1,4 @@
+#include "platform/alert.h"
 #include "serverprocess.h"
 #include "service/httpshared.h"
 #include "service/messagerecord.h"
@@ -32,6 +33,7 @@ private Q_SLOTS:
     void cleanup();
 
     void roundTripThroughClient();
+    void clientShowsRefusalOfLargeUpload();
     void recordShape();
     void refusedUploads_data();
     void refusedUploads();
@@ -191,6 +193,33 @@ void TestMessagePages::roundTripThroughClient() {
     QTRY_VERIFY(messageFiles().isEmpty());
 }
 
+void TestMessagePages::clientShowsRefusalOfLargeUpload() {
+    PageSession pages;
+    pages.setServiceBase(m_server->baseUrl());
+    pages.OpenSession();
+    QString reply;
+    pages.FetchPage("127.0.0.1",
+                    pagePath("zeb/login.asp", {{"UID", m_aliceId}, {"PW", m_alicePassword}}),
+                    reply);
+    QVERIFY(reply.startsWith("OK"));
+    // A password change elsewhere ends the client's session.
+    const QByteArray other = m_server->signIn(m_aliceId, m_alicePassword);
+    QCOMPARE(m_server->get("/zeb/chgpw.asp?UID=" + pageValue(m_aliceId) + "&PW=new", other).body,
+             QByteArray("OK"));
+
+    QStringList alerts;
+    setAlertHandler([&](const QString& text, const QString&, AlertIcon) { alerts << text; });
+    const QString name = QStringLiteral("bob@example.org;alice@example.org;8");
+    const QString file = m_env.makeFolder("outbox-large") + QLatin1Char('/') + name;
+    QVERIFY(writeFile(file, patterned(3 << 20)));
+    MessageTransfer transfer(m_server->baseUrl());
+    const int result = transfer.UploadMessage(file, name, m_aliceId, m_bobId, QString());
+    setAlertHandler({});
+    QCOMPARE(result, 0);
+    QCOMPARE(alerts, QStringList{"INVALID: You are not signed in. Please sign in again."});
+    QVERIFY(messageFiles().isEmpty());
+}
+
 void TestMessagePages::recordShape() {
     const QByteArray file = patterned(2048);
     QCOMPARE(post(uploadBody("bob@example.org;alice@example.org;1.jpg", m_aliceId, m_bobId, file),
@@ -315,6 +344,15 @@ void TestMessagePages::largeDeclaredBodyIsRefusedUnread() {
     QCOMPARE(reply.status, 200);
     QVERIFY2(reply.body.startsWith("INVALID") && reply.body.contains(reason),
              reply.body.constData());
+    // Framed by exactly one length, so a client stops reading at its end.
+    int lengths = 0;
+    for (const auto& [name, value] : reply.headers) {
+        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
+            ++lengths;
+            QCOMPARE(value.toLongLong(), reply.body.size());
+        }
+    }
+    QCOMPARE(lengths, 1);
     QVERIFY(messageFiles().isEmpty());
 }
 
@@ -400,17 +438,24 @@ void TestMessagePages::acceptedUploadSurvivesCrash() {
 }
 
 void TestMessagePages::leftoversAreSweptAtStart() {
-    for (const char* stamp : {"1", "2"}) {
-        const QString name = QStringLiteral("bob@example.org;alice@example.org;") + stamp;
-        QCOMPARE(post(uploadBody(name, m_aliceId, m_bobId, stamp), m_alice).body, QByteArray("OK"));
-    }
-    QCOMPARE(messageFiles().size(), 2);
+    QCOMPARE(
+        post(uploadBody("bob@example.org;alice@example.org;1", m_aliceId, m_bobId, "1"), m_alice)
+            .body,
+        QByteArray("OK"));
+    const QStringList first = messageFiles();
+    QCOMPARE(first.size(), 1);
+    QCOMPARE(
+        post(uploadBody("bob@example.org;alice@example.org;2", m_aliceId, m_bobId, "2"), m_alice)
+            .body,
+        QByteArray("OK"));
+    QStringList files = messageFiles();
+    QCOMPARE(files.size(), 2);
     QVERIFY(m_server->stop());
     // What a crash can leave: a half-received upload, the file of a message
     // whose entry was already retired, and an entry whose file is gone.
     const QString folder = m_server->dataDir() + QStringLiteral("/messages/");
-    QStringList files = messageFiles();
-    QVERIFY(QFile::remove(folder + files.takeFirst()));
+    QVERIFY(QFile::remove(folder + first.first()));
+    files.removeOne(first.first());
     QVERIFY(writeFile(folder + QStringLiteral(".incoming-abc123"), "half"));
     QVERIFY(writeFile(folder + QStringLiteral("m0123456789abcdef0123456789abcdef"), "retired"));
     QVERIFY2(m_server->restart(), qPrintable(m_server->errorString()));
