@@ -1,5 +1,6 @@
 #include "store/listorder.h"
 
+#include <QDateTime>
 #include <QTest>
 
 // Row orders of the folder lists.
@@ -61,7 +62,8 @@ void TestListOrder::inboxOrder() {
     for (const QString& key : keys) {
         InboxSortKey k{key.section(QLatin1Char('@'), 0, 0), std::nullopt};
         if (key.contains(QLatin1Char('@')))
-            k.date = base.addSecs(60 * key.section(QLatin1Char('@'), 1).toInt());
+            k.date =
+                base.addSecs(60 * key.section(QLatin1Char('@'), 1).toInt()).toMSecsSinceEpoch();
         sortKeys.append(k);
     }
     QStringList result;
