@@ -5,6 +5,7 @@
 // repaint of the same screen and a scroll of one page, which reuse the
 // decoded pictures. Medians of several runs, in milliseconds.
 
+#include "benchfiles.h"
 #include "platform/filestatus.h"
 #include "store/inboxlist.h"
 #include "store/picturecache.h"
@@ -32,14 +33,6 @@ namespace {
 constexpr int kMessages = 10000;
 constexpr int kRepetitions = 9;
 constexpr double kTargetMs = 300.0;
-
-bool writeSmallFile(const QString& path, const QByteArray& bytes) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    return ::close(fd) == 0 && ok;
-}
 
 // A few thumbnails as a recording makes them: 192 x 144 JPEG.
 QList<QByteArray> thumbnails() {
