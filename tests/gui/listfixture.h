@@ -180,6 +180,14 @@ inline bool showList(QWidget& list) {
     return QTest::qWaitForWindowExposed(&list);
 }
 
+// Shown and filled, as the main window's first showing of a tab does.
+inline bool showFilled(CFolderList& list) {
+    if (!showList(list))
+        return false;
+    list.Refill(0);
+    return true;
+}
+
 inline QPoint rowCentre(const CFolderList& list, int row) {
     return list.rowRect(row).center();
 }
@@ -252,4 +260,13 @@ inline QRect textArea(const CFolderList& list, int row) {
     const QRect r = list.rowRect(row);
     return QRect(r.left() + CFolderList::kPictureColumn + 1, r.top(),
                  r.width() - CFolderList::kPictureColumn - 1, CFolderList::kItemHeight);
+}
+
+// The context menu as it opens with these rows selected (right click on the
+// first of them, or below the rows when none is). Not opened: opened false.
+inline MenuSeen menuWith(ListWorld& world, CFolderList& list, const QList<int>& selected) {
+    selectRows(list, selected);
+    const qsizetype before = world.menus.size();
+    rightClick(list, selected.isEmpty() ? -1 : selected.first());
+    return world.menus.size() == before + 1 ? world.menus.last() : MenuSeen();
 }

@@ -43,8 +43,7 @@ void TestContactList::init() {
 
 void TestContactList::builtInContactsOnAnEmptyFolder() {
     CContactList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QCOMPARE(list.texts(), (QStringList{"Me", "Ostrand Administrator"}));
     list.selectAll();
     QCOMPARE(list.selectedUserIds(),
@@ -68,8 +67,7 @@ void TestContactList::builtInContactsOnAnEmptyFolder() {
 void TestContactList::builtInContactsComeBackAfterDeletingAll() {
     m_world.put(Folder::Contacts, QStringLiteral("bob"), "Bob");
     CContactList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QCOMPARE(list.texts(), QStringList{"Bob"});
     list.selectAll();
     list.DeleteSelected();
@@ -118,8 +116,7 @@ void TestContactList::drawsNameIdAndPicture() {
     m_world.putJpeg(Folder::Contacts, QStringLiteral("bob.jpg"), Qt::red);
     m_world.put(Folder::Contacts, QStringLiteral("carol"), "Carol");
     CContactList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QCOMPARE(list.texts(), (QStringList{"Bob Builder", "Carol"}));
     const QImage image = grabList(list);
     QVERIFY(isNear(image.pixelColor(pictureArea(list, 0).center()), Qt::red, 40));
@@ -138,8 +135,7 @@ void TestContactList::replacedPictureShowsAtNextPaint() {
     m_world.put(Folder::Contacts, QStringLiteral("bob"), "Bob");
     m_world.putJpeg(Folder::Contacts, QStringLiteral("bob.jpg"), Qt::red);
     CContactList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QVERIFY(isNear(grabList(list).pixelColor(pictureArea(list, 0).center()), Qt::red, 40));
     // The worker copies a received thumbnail over the picture.
     m_world.putJpeg(Folder::Contacts, QStringLiteral("bob.jpg"), Qt::green, QSize(40, 30));
@@ -161,14 +157,11 @@ void TestContactList::menuEnabling() {
     m_world.put(Folder::Contacts, QStringLiteral("bob"), "Bob");
     m_world.put(Folder::Contacts, QStringLiteral("carol"), "Carol");
     CContactList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
-    selectRows(list, selected);
+    QVERIFY(showFilled(list));
     const auto before = m_world.snapshot();
     m_world.menuChoice = CContactList::kCommandProperties;
-    rightClick(list, selected.isEmpty() ? -1 : selected.first());
-    QCOMPARE(m_world.menus.size(), 1);
-    const MenuSeen& menu = m_world.menus.first();
+    const MenuSeen menu = menuWith(m_world, list, selected);
+    QVERIFY(menu.opened);
     QCOMPARE(menu.texts, (QStringList{"Add...", "Delete...", QString(), "Properties..."}));
     QCOMPARE(menu.commands, (QList<int>{32771, 32772, 0, 32773}));
     QVERIFY(menu.isEnabled(32771));
@@ -194,8 +187,7 @@ void TestContactList::deleteAdjacentWithPictures() {
         m_world.put(Folder::Contacts, QLatin1String(id) + QStringLiteral(".jpg"), "pic");
     }
     CContactList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QCOMPARE(list.texts(), (QStringList{"AMY", "BOB", "CAROL", "DAVE"}));
     selectRows(list, {1, 2});
     if (byKey) {
@@ -261,8 +253,7 @@ void TestContactList::add() {
     QFETCH(QStringList, reloaded);
     m_world.put(Folder::Contacts, QStringLiteral("bob"), "Bob");
     CContactList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     clickRow(list, 0);
     QSignalSpy changes(&list, &CFolderList::itemChanged);
     addThroughDialog(list, email, name, confirm);
@@ -298,8 +289,7 @@ void TestContactList::badFolderStillFillsAndDraws() {
              0);
     const auto before = m_world.snapshot();
     CContactList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     // Unreadable entries are no contacts; the folder is not empty, so no
     // built-in contact is made either.
     QCOMPARE(list.texts(), (QStringList{"Bob", "Corrupt", "two\nlines"}));

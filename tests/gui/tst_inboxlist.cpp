@@ -104,8 +104,7 @@ void TestInBoxList::headerClickTogglesNameOrder() {
     putMessage(QStringLiteral("bob;200"), kToday, true);
     putMessage(QStringLiteral("Carl;300"), kToday.addDays(-2), true);
     CInBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QCOMPARE(list.texts(), (QStringList{"bob;200.wmv", "alice;100.wmv", "Carl;300.wmv"}));
     clickRow(list, 1); // alice stays selected through both sorts
     QSignalSpy changes(&list, &CFolderList::itemChanged);
@@ -166,8 +165,7 @@ void TestInBoxList::unreadSenderIsBlue() {
     QFETCH(bool, blue);
     putMessage(QStringLiteral("alice;100"), kToday, read);
     CInBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     if (selected)
         clickRow(list, 0);
     const QImage image = grabList(list);
@@ -190,8 +188,7 @@ void TestInBoxList::dateAndThumbnail() {
     m_world.put(Folder::Inbox, QStringLiteral("notes.txt")); // looks for notes.wmv: no date
     m_world.setDate(Folder::Inbox, QStringLiteral("notes.txt"), kToday.addDays(-3));
     CInBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QCOMPARE(list.texts(), (QStringList{"alice;100.wmv", "notes.txt"}));
     const QImage image = grabList(list);
     for (int row : {0, 1}) {
@@ -225,12 +222,9 @@ void TestInBoxList::menuEnabling() {
     for (int i = 0; i < 3; ++i)
         putMessage(QStringLiteral("u%1;%1").arg(i), kToday.addSecs(i), false);
     CInBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
-    selectRows(list, selected);
-    rightClick(list, selected.isEmpty() ? -1 : selected.first());
-    QCOMPARE(m_world.menus.size(), 1);
-    const MenuSeen& menu = m_world.menus.first();
+    QVERIFY(showFilled(list));
+    const MenuSeen menu = menuWith(m_world, list, selected);
+    QVERIFY(menu.opened);
     QCOMPARE(menu.texts, (QStringList{"Delete", "Save As...", "Add To Contacts...", QString(),
                                       "Send/Receive"}));
     QCOMPARE(menu.commands, (QList<int>{32776, 32778, 32789, 0, 32779}));
@@ -245,8 +239,7 @@ void TestInBoxList::deleteAdjacentRows() {
     for (int i = 0; i < 4; ++i)
         putMessage(QStringLiteral("u%1;%1").arg(i), kToday.addSecs(-i), false);
     CInBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QCOMPARE(list.texts(), (QStringList{"u0;0.wmv", "u1;1.wmv", "u2;2.wmv", "u3;3.wmv"}));
     selectRows(list, {1, 2});
     m_world.menuChoice = CInBoxList::kCommandDelete;
@@ -277,8 +270,7 @@ void TestInBoxList::deleteKey() {
     putMessage(QStringLiteral("u0;0"), kToday, false);
     putMessage(QStringLiteral("u1;1"), kToday.addSecs(-5), false);
     CInBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     selectRows(list, selected);
     QTest::keyClick(&list, Qt::Key_Delete);
     QCOMPARE(list.texts(), left);
@@ -325,8 +317,7 @@ void TestInBoxList::saveAs() {
         m_world.boxAnswers.append(QMessageBox::StandardButton(answer));
 
     CInBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     clickRow(list, 0);
     m_world.menuChoice = CInBoxList::kCommandSaveAs;
     rightClick(list, 0);
@@ -385,8 +376,7 @@ void TestInBoxList::addToContacts() {
         m_world.put(Folder::Contacts, QStringLiteral("alice"), "Old Name");
     const auto before = m_world.snapshot();
     CInBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     clickRow(list, 0);
 
     QString presetEmail = QStringLiteral("<none>");
@@ -430,8 +420,7 @@ void TestInBoxList::addToContacts() {
 
 void TestInBoxList::sendReceiveSetsTheFlag() {
     CInBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     m_world.menuChoice = CInBoxList::kCommandSendReceive;
     rightClick(list, -1);
     QCOMPARE(m_world.core().m_bSendReceiveNow.load(), 1);
@@ -441,8 +430,7 @@ void TestInBoxList::selectionReportsItemChanges() {
     putMessage(QStringLiteral("alice;1"), kToday, false);
     putMessage(QStringLiteral("bob;2"), kToday.addSecs(-60), false);
     CInBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QSignalSpy changes(&list, &CFolderList::itemChanged);
     clickRow(list, 0);
     clickRow(list, 1);
@@ -478,8 +466,7 @@ void TestInBoxList::badFolderStillFillsAndDraws() {
     const auto before = m_world.snapshot();
 
     CInBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QCOMPARE(list.count(), 8);
     QVERIFY(!list.texts().contains(QStringLiteral("folder;6.wmv")));
     const QImage image = grabList(list);

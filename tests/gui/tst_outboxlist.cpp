@@ -50,8 +50,7 @@ void TestOutBoxList::fill() {
     for (const QString& name : files)
         m_world.put(Folder::Outbox, name);
     COutBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QCOMPARE(list.texts(), rows);
     list.selectAll();
     QCOMPARE(list.selectedUserIds(), recipients);
@@ -62,8 +61,7 @@ void TestOutBoxList::drawsRecipientAndThumbnail() {
     m_world.putJpeg(Folder::Outbox, QStringLiteral("Bob;alice;123.jpg"), Qt::green);
     m_world.put(Folder::Outbox, QStringLiteral("carol;alice;124"));
     COutBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     const QImage image = grabList(list);
     QVERIFY(isNear(image.pixelColor(pictureArea(list, 0).center()), Qt::green, 40));
     QCOMPARE(image.pixelColor(pictureArea(list, 1).center()), QColor(Qt::white));
@@ -89,12 +87,9 @@ void TestOutBoxList::menuEnabling() {
     m_world.put(Folder::Outbox, QStringLiteral("bob;alice;1"));
     m_world.put(Folder::Outbox, QStringLiteral("carol;alice;2"));
     COutBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
-    selectRows(list, selected);
-    rightClick(list, selected.isEmpty() ? -1 : selected.first());
-    QCOMPARE(m_world.menus.size(), 1);
-    const MenuSeen& menu = m_world.menus.first();
+    QVERIFY(showFilled(list));
+    const MenuSeen menu = menuWith(m_world, list, selected);
+    QVERIFY(menu.opened);
     QCOMPARE(menu.texts, (QStringList{"Delete", QString(), "Send/Receive"}));
     QCOMPARE(menu.commands, (QList<int>{32775, 0, 32781}));
     QCOMPARE(menu.isEnabled(32775), !selected.isEmpty());
@@ -107,8 +102,7 @@ void TestOutBoxList::deleteByMenuRemovesBothFiles() {
         m_world.put(Folder::Outbox, QLatin1String(name) + QStringLiteral(".jpg"), "jpeg");
     }
     COutBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     selectRows(list, {1, 2});
     m_world.menuChoice = COutBoxList::kCommandDelete;
     rightClick(list, 2);
@@ -136,8 +130,7 @@ void TestOutBoxList::deleteKey() {
     for (const char* name : {"a;alice;1", "b;alice;2", "c;alice;3"})
         m_world.put(Folder::Outbox, QLatin1String(name));
     COutBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     selectRows(list, selected);
     QTest::keyClick(&list, Qt::Key_Delete);
     QCOMPARE(list.texts(), left);
@@ -149,8 +142,7 @@ void TestOutBoxList::sendReceiveSetsTheFlag() {
     std::atomic<int> flag{0};
     COutBoxList list(&m_world.window);
     list.setSendReceiveFlag(&flag);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     m_world.menuChoice = COutBoxList::kCommandSendReceive;
     rightClick(list, -1);
     QCOMPARE(flag.load(), 1);
@@ -167,8 +159,7 @@ void TestOutBoxList::badFolderStillFillsAndDraws() {
                         m_world.path(Folder::Outbox, QStringLiteral("gone;alice;4"))));
     const auto before = m_world.snapshot();
     COutBoxList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QCOMPARE(list.texts(), (QStringList{"bob;alice;1", "gone;alice;4", "tab\tname;alice;2"}));
     QVERIFY(!grabList(list).isNull());
     QCOMPARE(m_world.snapshot(), before);

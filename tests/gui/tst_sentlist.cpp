@@ -36,8 +36,7 @@ void TestSentList::fillAndDraw() {
     m_world.put(Folder::Sent, QStringLiteral("amy;alice;5.wmv"));
     QVERIFY(QDir().mkpath(m_world.path(Folder::Sent, QStringLiteral("folder.wmv"))));
     CSentList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     QCOMPARE(list.texts(), (QStringList{"amy;alice;5.wmv", "bob;alice;123.wmv"}));
     const QImage image = grabList(list);
     QVERIFY(isNear(image.pixelColor(pictureArea(list, 1).center()), Qt::blue, 40));
@@ -62,12 +61,9 @@ void TestSentList::menuEnabling() {
     m_world.put(Folder::Sent, QStringLiteral("bob;alice;1.wmv"));
     m_world.put(Folder::Sent, QStringLiteral("carol;alice;2.wmv"));
     CSentList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
-    selectRows(list, selected);
-    rightClick(list, selected.isEmpty() ? -1 : selected.first());
-    QCOMPARE(m_world.menus.size(), 1);
-    const MenuSeen& menu = m_world.menus.first();
+    QVERIFY(showFilled(list));
+    const MenuSeen menu = menuWith(m_world, list, selected);
+    QVERIFY(menu.opened);
     QCOMPARE(menu.texts, (QStringList{"Resend...", "Delete", QString(), "Send/Receive"}));
     QCOMPARE(menu.commands, (QList<int>{32784, 32785, 0, 32781}));
     QCOMPARE(menu.isEnabled(32784), resendOn);
@@ -81,8 +77,7 @@ void TestSentList::deleteRemovesBothFilesAndPostsTwo() {
         m_world.put(Folder::Sent, QLatin1String(stem) + QStringLiteral(".jpg"), "jpeg");
     }
     CSentList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     selectRows(list, {0, 1});
     m_world.menuChoice = CSentList::kCommandDelete;
     rightClick(list, 0);
@@ -95,8 +90,7 @@ void TestSentList::deleteRemovesBothFilesAndPostsTwo() {
 void TestSentList::deleteKeyDoesNothing() {
     m_world.put(Folder::Sent, QStringLiteral("bob;alice;1.wmv"));
     CSentList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     clickRow(list, 0);
     QTest::keyClick(&list, Qt::Key_Delete);
     QCOMPARE(list.count(), 1);
@@ -136,8 +130,7 @@ void TestSentList::resend() {
     store.setTickSource([] { return 4242u; });
     CSentList list(&m_world.window);
     list.setStore(store);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     clickRow(list, 0);
 
     QString shown;
@@ -168,8 +161,7 @@ void TestSentList::resend() {
 
 void TestSentList::sendReceiveSetsTheFlag() {
     CSentList list(&m_world.window);
-    QVERIFY(showList(list));
-    list.Refill(0);
+    QVERIFY(showFilled(list));
     m_world.menuChoice = CSentList::kCommandSendReceive;
     rightClick(list, -1);
     QCOMPARE(m_world.core().m_bSendReceiveNow.load(), 1);
