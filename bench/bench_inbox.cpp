@@ -3,6 +3,7 @@
 // Inbox of 10,000 messages (video and thumbnail each, half of them played).
 // Warm cache, several repetitions, medians printed in milliseconds.
 
+#include "benchfiles.h"
 #include "platform/filestatus.h"
 #include "store/messagestore.h"
 
@@ -25,14 +26,6 @@ namespace {
 constexpr int kMessages = 10000;
 constexpr int kRepetitions = 15;
 constexpr double kUnreadTargetMs = 50.0;
-
-bool writeSmallFile(const QString& path, const QByteArray& bytes) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    return ::close(fd) == 0 && ok;
-}
 
 bool fillInbox(const MessageStore& store) {
     const QString inbox = store.folderPath(Folder::Inbox);

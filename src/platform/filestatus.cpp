@@ -285,13 +285,26 @@ void FileStatus::remember(quint64 device, quint64 inode, const char* name, bool 
     attributes.insert({device, inode}, {QByteArray(name), read});
 }
 
+namespace {
+qint64 modificationMSecs(const struct stat& st) {
+    return static_cast<qint64>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+}
+} // namespace
+
+bool FileStatus::GetDate(const QString& path, qint64& msecsSinceEpoch) const {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    msecsSinceEpoch = modificationMSecs(st);
+    return true;
+}
+
 bool FileStatus::GetStatus(const QString& path, FileState& state) const {
     const QByteArray encoded = QFile::encodeName(path);
     struct stat st {};
     if (::stat(encoded.constData(), &st) != 0)
         return false;
-    state.date = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(st.st_mtim.tv_sec) * 1000 +
-                                                st.st_mtim.tv_nsec / 1000000);
+    state.date = QDateTime::fromMSecsSinceEpoch(modificationMSecs(st));
     if (m_mode == Mode::Automatic) {
         const int known = recall(st.st_dev, st.st_ino, namePart(encoded));
         if (known >= 0) {

@@ -11,6 +11,7 @@ list(APPEND CLIPNOTE_CORE_SOURCES
     platform/trimright.cpp
     platform/windowtimers.cpp)
 list(APPEND CLIPNOTE_WIDGET_SOURCES
+    platform/dialogbuttons.cpp
     platform/messagebox.cpp
     platform/popupmenu.cpp
     platform/savefiledialog.cpp

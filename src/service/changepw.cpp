@@ -1,6 +1,7 @@
 #include "service/changepw.h"
 
 #include "app/clientcore.h"
+#include "platform/dialogbuttons.h"
 #include "platform/messagebox.h"
 #include "platform/trimright.h"
 #include "platform/waitcursor.h"
@@ -8,9 +9,7 @@
 #include "service/serviceaddress.h"
 
 #include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 CChangePW::CChangePW(QWidget* parent) : QDialog(parent) {
@@ -27,22 +26,9 @@ CChangePW::CChangePW(QWidget* parent) : QDialog(parent) {
     form->addRow(QStringLiteral("New Password: "), m_newPassword);
     form->addRow(QStringLiteral("Confirm New Password: "), m_confirm);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("ok"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("cancel"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addLayout(buttons);
-
-    connect(ok, &QPushButton::clicked, this, &CChangePW::accept);
-    connect(cancel, &QPushButton::clicked, this, &CChangePW::reject);
+    layout->addLayout(okCancelButtons(this));
 }
 
 void CChangePW::accept() {

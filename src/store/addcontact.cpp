@@ -1,12 +1,11 @@
 #include "store/addcontact.h"
 
+#include "platform/dialogbuttons.h"
 #include "platform/messagebox.h"
 #include "platform/trimright.h"
 
 #include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 CAddContact::CAddContact(QWidget* parent) : QDialog(parent) {
@@ -19,22 +18,9 @@ CAddContact::CAddContact(QWidget* parent) : QDialog(parent) {
     form->addRow(QStringLiteral("Name: "), m_name);
     form->addRow(QStringLiteral("E-Mail:"), m_email);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("ok"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("cancel"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addLayout(buttons);
-
-    connect(ok, &QPushButton::clicked, this, &CAddContact::accept);
-    connect(cancel, &QPushButton::clicked, this, &CAddContact::reject);
+    layout->addLayout(okCancelButtons(this));
 }
 
 void CAddContact::showEvent(QShowEvent* event) {

@@ -15,13 +15,15 @@
 
 namespace {
 
-// Opens a file for reading; a folder is not a file that can be read.
+// Opens a file for reading. Only a regular file is a contact: a folder
+// cannot be read, and a pipe under a contact's name would otherwise hold
+// the list up until someone writes to it.
 int openForReading(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return -1;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return -1;
     }

@@ -40,9 +40,9 @@ void CInBoxList::sortRows() {
         InboxSortKey key{row.text, std::nullopt};
         // Date order reads each message's own file, so notes.txt sorts by
         // its own date even though its row looks for notes.wmv.
-        FileState state;
-        if (m_nSortMode == kSortByDate && messages.fileStatus().GetStatus(folder + row.text, state))
-            key.date = state.date;
+        qint64 date = 0;
+        if (m_nSortMode == kSortByDate && messages.fileStatus().GetDate(folder + row.text, date))
+            key.date = date;
         keys.append(std::move(key));
     }
     QuietChanges quiet(this);

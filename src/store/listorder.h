@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDateTime>
 #include <QList>
 #include <QString>
 
@@ -22,10 +21,10 @@ enum InboxSortMode : int { kSortByDate = 0, kSortByName = 1 };
 int nextInboxSortMode(int mode);
 
 // What the Inbox sorts one row by: its text and, when the file's status
-// could be read, its date.
+// could be read, its date in milliseconds since 1970.
 struct InboxSortKey {
     QString text;
-    std::optional<QDateTime> date;
+    std::optional<qint64> date;
 };
 
 // The new order of rows: entry i is the current index of the row that goes

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -87,8 +88,14 @@ bool ReplacingFile::writeFrom(QIODevice& source) {
 }
 
 bool ReplacingFile::writeFromFile(const QString& sourcePath) {
-    const int in = ::open(QFile::encodeName(sourcePath).constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
+    // Without blocking, so that a pipe or device under a message's name
+    // cannot hold the caller up: only a regular file is copied.
+    const int in =
+        ::open(QFile::encodeName(sourcePath).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (in >= 0)
+            ::close(in);
         m_failed = true;
         return false;
     }

@@ -1,8 +1,8 @@
 #include "store/resend.h"
 
+#include "platform/dialogbuttons.h"
+
 #include <QComboBox>
-#include <QHBoxLayout>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 CResend::CResend(ContactStore contacts, QWidget* parent)
@@ -13,22 +13,9 @@ CResend::CResend(ContactStore contacts, QWidget* parent)
     m_comboContacts->setEditable(false);
     m_comboContacts->setSizeAdjustPolicy(QComboBox::AdjustToContents);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("ok"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("cancel"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_comboContacts);
-    layout->addLayout(buttons);
-
-    connect(ok, &QPushButton::clicked, this, &CResend::accept);
-    connect(cancel, &QPushButton::clicked, this, &CResend::reject);
+    layout->addLayout(okCancelButtons(this));
 }
 
 void CResend::showEvent(QShowEvent* event) {

@@ -70,6 +70,8 @@ void TestFileStatus::missingFileReportsFailure() {
     FileStatus status(mode());
     FileState state;
     QVERIFY(!status.GetStatus(file("gone.wmv"), state));
+    qint64 date = 0;
+    QVERIFY(!status.GetDate(file("gone.wmv"), date));
     QVERIFY(!status.setRead(file("gone.wmv"), true));
     QVERIFY(!status.markRead(file("gone.wmv")));
     QVERIFY(!status.setDate(file("gone.wmv"), QDateTime::currentDateTime()));
@@ -125,6 +127,9 @@ void TestFileStatus::dateRoundTrips() {
     QVERIFY(status.GetStatus(file("alice;1.wmv"), state));
     QCOMPARE(state.date.toMSecsSinceEpoch(), date.toMSecsSinceEpoch());
     QCOMPARE(state.read, read);
+    qint64 msecs = 0;
+    QVERIFY(status.GetDate(file("alice;1.wmv"), msecs));
+    QCOMPARE(msecs, date.toMSecsSinceEpoch());
 
     // An invalid date leaves the file's date alone.
     QVERIFY(status.SetStatus(file("alice;1.wmv"), {!read, QDateTime()}));

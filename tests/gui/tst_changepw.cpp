@@ -1,9 +1,9 @@
 #include "app/clientcore.h"
 #include "platform/messagebox.h"
+#include "serverprocess.h"
 #include "service/changepw.h"
 #include "service/httpshared.h"
 #include "service/serviceaddress.h"
-#include "serverprocess.h"
 #include "testenvironment.h"
 
 #include <QLineEdit>
@@ -52,8 +52,9 @@ void TestChangePW::init() {
 
 QString TestChangePW::signedInUser(const QString& uid) {
     const QString password = m_server.createAccount(uid);
-    const QString reply = m_core->GetPage(pagePath(
-        QStringLiteral("zeb/login.asp"), {{QStringLiteral("UID"), uid}, {QStringLiteral("PW"), password}}));
+    const QString reply =
+        m_core->GetPage(pagePath(QStringLiteral("zeb/login.asp"),
+                                 {{QStringLiteral("UID"), uid}, {QStringLiteral("PW"), password}}));
     m_core->m_strUserId = uid;
     return reply.startsWith(QLatin1String("OK")) ? password : QString();
 }
@@ -71,11 +72,16 @@ void TestChangePW::comparison_data() {
     QTest::addColumn<QString>("confirm");
     QTest::addColumn<bool>("changed");
     QTest::addColumn<QString>("newPassword");
-    QTest::newRow("same") << "sunny-day" << "sunny-day" << true << "sunny-day";
-    QTest::newRow("trailing blank dropped") << "sunny-day " << "sunny-day" << true << "sunny-day";
-    QTest::newRow("letter case differs") << "Sunny" << "sunny" << false << "";
-    QTest::newRow("leading blank counts") << " sunny" << "sunny" << false << "";
-    QTest::newRow("special characters") << "a&b=c#d+e%" << "a&b=c#d+e%" << true << "a&b=c#d+e%";
+    QTest::newRow("same") << "sunny-day"
+                          << "sunny-day" << true << "sunny-day";
+    QTest::newRow("trailing blank dropped") << "sunny-day "
+                                            << "sunny-day" << true << "sunny-day";
+    QTest::newRow("letter case differs") << "Sunny"
+                                         << "sunny" << false << "";
+    QTest::newRow("leading blank counts") << " sunny"
+                                          << "sunny" << false << "";
+    QTest::newRow("special characters") << "a&b=c#d+e%"
+                                        << "a&b=c#d+e%" << true << "a&b=c#d+e%";
 }
 
 void TestChangePW::comparison() {
