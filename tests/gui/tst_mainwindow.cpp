@@ -4,7 +4,11 @@
 #include "mainwnd/recordindicator.h"
 #include "mainwnd/statusline.h"
 #include "mainwnd/trayicon.h"
+#include "modal.h"
 #include "notify/notification.h"
+#include "platform/popupmenu.h"
+#include "store/aboutbox.h"
+#include "store/optionssheet.h"
 #include "platform/filestatus.h"
 #include "platform/messages.h"
 #include "platform/profile.h"
@@ -20,7 +24,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QContextMenuEvent>
 #include <QImage>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -85,6 +93,8 @@ private Q_SLOTS:
     void statusColours_data();
     void statusColours();
     void closingWaitsForCycle();
+    void aboutFromWindowMenu();
+    void optionsButtonOpensSheet();
     void screenshot();
 
 private:
@@ -112,7 +122,10 @@ void TestMainWindow::init() {
     m_folder = m_core->m_strFolder + QStringLiteral("/alice");
     // An Inbox with two messages (one played) and a thumbnail, an Outbox pair.
     writeFile(m_folder + "/Inbox/bob;200.wmv", "video");
-    writeFile(m_folder + "/Inbox/bob;200.jpg", "jpeg");
+    QImage thumbnail(192, 144, QImage::Format_RGB32);
+    thumbnail.fill(QColor(90, 140, 200));
+    QPainter(&thumbnail).fillRect(40, 30, 100, 80, QColor(240, 200, 60));
+    QVERIFY(thumbnail.save(m_folder + "/Inbox/bob;200.jpg", "JPEG"));
     writeFile(m_folder + "/Inbox/carol;100.wmv", "video");
     writeFile(m_folder + "/Outbox/bob;alice;5", "video");
     writeFile(m_folder + "/Outbox/bob;alice;5.jpg", "jpeg");
@@ -335,6 +348,40 @@ void TestMainWindow::closingWaitsForCycle() {
     m_gate->released.notify_all();
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
     QCOMPARE(m_dialog->workerStopped.load(), 1);
+}
+
+void TestMainWindow::aboutFromWindowMenu() {
+    signIn();
+    QStringList items;
+    setPopupMenuHook([&items](QMenu& menu) {
+        for (const QAction* action : menu.actions())
+            items.append(action->text());
+        return findCommand(menu, 16);
+    });
+    bool aboutShown = false;
+    whenModal<CAboutBox>([&aboutShown](CAboutBox* box) {
+        aboutShown = true;
+        box->accept();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(100, 320),
+                            m_dialog->mapToGlobal(QPoint(100, 320)));
+    QCoreApplication::sendEvent(m_dialog.get(), &event);
+    setPopupMenuHook({});
+    QCOMPARE(items, QStringList{"&About Clipnote..."});
+    QVERIFY(aboutShown);
+}
+
+void TestMainWindow::optionsButtonOpensSheet() {
+    signIn();
+    QString caption;
+    whenModal<COptionsSheet>([&caption](COptionsSheet* sheet) {
+        caption = sheet->windowTitle();
+        sheet->reject();
+    });
+    auto* options = m_dialog->findChild<QPushButton*>(QStringLiteral("options"));
+    QVERIFY(options);
+    QTest::mouseClick(options, Qt::LeftButton);
+    QCOMPARE(caption, QStringLiteral("Settings"));
 }
 
 void TestMainWindow::screenshot() {

@@ -1,0 +1,145 @@
+#include "app/clientcore.h"
+#include "app/synconce.h"
+#include "mainwnd/maindialog.h"
+#include "mainwnd/trayicon.h"
+#include "notify/notification.h"
+#include "platform/filestatus.h"
+#include "platform/messages.h"
+#include "platform/timerscale.h"
+#include "service/httpshared.h"
+#include "service/messagetransfer.h"
+#include "serverprocess.h"
+#include "store/inboxlist.h"
+#include "store/mytabs.h"
+#include "testenvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+
+// The main window of a signed-in user with its real Send/Receive worker
+// against a real service: a message waiting for the user arrives, is
+// announced, counted and listed, and the popup leads to it.
+class TestMainWindowService : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void waitingMessageArrivesAndIsAnnounced();
+    void outboxIsSentByTheWorker();
+
+private:
+    void signIn(const QString& user, const QString& password);
+    CNotification* onlyPopup() const;
+
+    TestEnvironment m_env;
+    ServerProcess m_server;
+    ClientCore* m_core = nullptr;
+    QString m_alicePassword;
+    QString m_bobPassword;
+};
+
+void TestMainWindowService::initTestCase() {
+    setTimerScale(0.05);
+    QVERIFY(http::initialise());
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+    m_alicePassword = m_server.createAccount(QStringLiteral("alice@example.org"));
+    m_bobPassword = m_server.createAccount(QStringLiteral("bob@example.org"));
+    QVERIFY(!m_alicePassword.isEmpty() && !m_bobPassword.isEmpty());
+    m_core = new ClientCore;
+    m_core->SetRegistryKey(QStringLiteral("ZEB"));
+    m_core->setService(ServiceAddress(m_server.baseUrl()));
+    m_core->OpenSession();
+}
+
+void TestMainWindowService::cleanupTestCase() {
+    m_core->CloseSession();
+    delete m_core;
+    http::cleanup();
+}
+
+void TestMainWindowService::signIn(const QString& user, const QString& password) {
+    m_core->takeApplicationFolder(m_env.makeFolder(user + QStringLiteral("-app")));
+    QString message;
+    QCOMPARE(signInHeadless(*m_core, user, password, &message), 0);
+}
+
+CNotification* TestMainWindowService::onlyPopup() const {
+    QList<CNotification*> popups;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* popup = qobject_cast<CNotification*>(widget))
+            popups.append(popup);
+    return popups.size() == 1 ? popups.front() : nullptr;
+}
+
+void TestMainWindowService::waitingMessageArrivesAndIsAnnounced() {
+    // Alice posts a message for bob straight to the service.
+    signIn(QStringLiteral("alice@example.org"), m_alicePassword);
+    const QString source = m_env.makeFolder(QStringLiteral("source")) + QStringLiteral("/m");
+    writeFile(source, QByteArray(4000, 'v'));
+    MessageTransfer transfer{ServiceAddress(m_server.baseUrl())};
+    const QString name = QStringLiteral("bob@example.org;alice@example.org;42");
+    QCOMPARE(transfer.UploadMessage(source, name, QStringLiteral("alice@example.org"),
+                                    QStringLiteral("bob@example.org"), QString()),
+             1);
+
+    signIn(QStringLiteral("bob@example.org"), m_bobPassword);
+    CMainDialog dialog;
+    dialog.timers().stop(kTimerSignIn);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(dialog.completeSignIn());
+
+    // The first cycle fetches it: listed, counted, blinking, announced.
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.inboxList()->count(), 1, 20000);
+    QCOMPARE(dialog.inboxList()->textAt(0), QStringLiteral("alice@example.org;42.wmv"));
+    QTRY_COMPARE(dialog.tabs()->count(0), 1);
+    QVERIFY(dialog.timers().isActive(kTimerTrayBlink));
+    QTRY_VERIFY(onlyPopup() != nullptr);
+    CNotification* popup = onlyPopup();
+    QCOMPARE(popup->messageName(), QStringLiteral("alice@example.org;42"));
+
+    // A click on the popup (away from its close box) shows the Inbox.
+    dialog.tabs()->setCurrentIndex(3);
+    dialog.ShowFolder();
+    dialog.hide();
+    QTRY_VERIFY(!popup->growing());
+    QTest::mouseClick(popup, Qt::LeftButton, {}, QPoint(20, popup->height() / 2));
+    QTRY_VERIFY(dialog.isVisible());
+    QTRY_COMPARE(dialog.currentTab(), 0);
+
+    // Closing waits for the worker, which stops at its next look.
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+    QCOMPARE(dialog.workerStopped.load(), 1);
+}
+
+void TestMainWindowService::outboxIsSentByTheWorker() {
+    signIn(QStringLiteral("alice@example.org"), m_alicePassword);
+    const QString userFolder = m_core->m_strFolder + QStringLiteral("/alice@example.org");
+    const QString name = QStringLiteral("bob@example.org;alice@example.org;77");
+    writeFile(userFolder + QStringLiteral("/Outbox/") + name, QByteArray(3000, 'v'));
+    writeFile(userFolder + QStringLiteral("/Outbox/") + name + QStringLiteral(".jpg"), "jpeg");
+    CMainDialog dialog;
+    dialog.timers().stop(kTimerSignIn);
+    dialog.show();
+    QVERIFY(dialog.completeSignIn());
+    // Sent with "SaveSent" on by default: the pair moves to Sent and the
+    // Outbox count falls to 0.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(userFolder + QStringLiteral("/Sent/") + name +
+                                           QStringLiteral(".wmv")),
+                             20000);
+    QTRY_VERIFY(QFile::exists(userFolder + QStringLiteral("/Sent/") + name +
+                              QStringLiteral(".jpg")));
+    QTRY_COMPARE(dialog.tabs()->count(1), 0);
+    QTRY_COMPARE(dialog.tabs()->count(2), 1);
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    dialog.close();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+}
+
+QTEST_MAIN(TestMainWindowService)
+#include "tst_mainwindowservice.moc"
