@@ -23,15 +23,8 @@
 namespace {
 constexpr int kMessages = 1000;
 
-class QuietObserver : public CycleObserver {
+class CountingObserver : public QuietCycleObserver {
 public:
-    void setStatus(const QString&) override {}
-    void reloadList(int) override {}
-    void setTabCount(int, int) override {}
-    void setTrayBlinking(bool) override {}
-    void newMessage(const QString&) override {}
-    void contactsChanged() override {}
-    void updateAllCounts() override {}
     void fileReceived(const QString&) override { ++received; }
     int received = 0;
 };
@@ -54,7 +47,7 @@ struct Cycles {
 // Signs the core in as `user` and runs cycles until `done` says so.
 template <typename Done>
 Cycles runAs(ClientCore& core, const QString& user, const QString& password,
-             const QString& appFolder, QuietObserver& observer, Done done) {
+             const QString& appFolder, CountingObserver& observer, Done done) {
     Cycles result;
     QString message;
     core.m_strFolder = appFolder;
@@ -116,7 +109,7 @@ int main(int argc, char** argv) {
     core.SetRegistryKey(QStringLiteral("ZEB"));
     core.setService(ServiceAddress(server.baseUrl()));
     core.OpenSession();
-    QuietObserver observer;
+    CountingObserver observer;
     QElapsedTimer clock;
     clock.start();
     const Cycles sent = runAs(core, alice, alicePassword, appFolder, observer,

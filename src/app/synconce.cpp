@@ -56,16 +56,9 @@ bool readPassword(const QStringList& arguments, std::FILE* input, QString* passw
 }
 
 // Prints what the cycle moved; the window's other changes have no meaning here.
-class ConsoleObserver : public CycleObserver {
+class ConsoleObserver : public QuietCycleObserver {
 public:
     explicit ConsoleObserver(std::FILE* out) : m_out(out) {}
-    void setStatus(const QString&) override {}
-    void reloadList(int) override {}
-    void setTabCount(int, int) override {}
-    void setTrayBlinking(bool) override {}
-    void newMessage(const QString&) override {}
-    void contactsChanged() override {}
-    void updateAllCounts() override {}
     void fileSent(const QString& outboxName) override {
         std::fprintf(m_out, "sent %s\n", outboxName.toUtf8().constData());
     }

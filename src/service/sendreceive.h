@@ -36,6 +36,18 @@ public:
     virtual void fileReceived(const QString& inboxName) { Q_UNUSED(inboxName); }
 };
 
+// An observer for runs without a window: it ignores what only a window shows.
+class QuietCycleObserver : public CycleObserver {
+public:
+    void setStatus(const QString&) override {}
+    void reloadList(int) override {}
+    void setTabCount(int, int) override {}
+    void setTrayBlinking(bool) override {}
+    void newMessage(const QString&) override {}
+    void contactsChanged() override {}
+    void updateAllCounts() override {}
+};
+
 // The flags the worker shares with the window, all atomics.
 struct WorkerFlags {
     std::atomic<int>& exitRequested;
