@@ -73,6 +73,7 @@ private Q_SLOTS:
     void unknownRecipientIsRefusedAndKept();
     void serviceDownKeepsFiles();
     void serverKilledDuringUpload();
+    void serverKilledDuringDownload();
 
 private:
     User makeUser(const QString& id);
@@ -268,6 +269,33 @@ void TestMessageRoad::serverKilledDuringUpload() {
     // Whole, with the block of zeros a length of whole blocks brings.
     QCOMPARE(QFileInfo(m_bob.folder("Inbox/") + m_alice.id + ";7.wmv").size(),
              qint64(48) * 1024 * 1024 + 1024);
+}
+
+void TestMessageRoad::serverKilledDuringDownload() {
+    const qint64 size = qint64(40) * 1024 * 1024;
+    queueMessage(m_alice, m_bob.id, 8, size);
+    QCOMPARE(sync(m_alice).exitCode, 0);
+    QProcess client;
+    client.setWorkingDirectory(m_bob.home);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", m_bob.config);
+    env.insert("TMPDIR", m_bob.temp);
+    client.setProcessEnvironment(env);
+    client.start(qEnvironmentVariable("CLIPNOTE_CLIENT_BIN"),
+                 {"--sync-once", "--user", m_bob.id, "--password-file",
+                  QFileInfo(m_bob.home).path() + "/password", "--service", m_server->baseUrl()});
+    QTest::qWait(250);
+    m_server->kill();
+    QVERIFY(client.state() == QProcess::NotRunning || client.waitForFinished(60000));
+    // Nothing half-filed: the video is either absent or whole.
+    const QString video = m_bob.folder("Inbox/") + m_alice.id + ";8.wmv";
+    QVERIFY(!QFile::exists(video) || QFileInfo(video).size() == size + 1024);
+    QVERIFY(m_server->restart());
+    QCOMPARE(sync(m_bob).exitCode, 0);
+    QCOMPARE(QFileInfo(video).size(), size + 1024);
+    QCOMPARE(filesIn(m_bob.folder("Inbox")).size(), 2);
+    // Nothing waits any more.
+    QCOMPARE(sync(m_bob).out.count("received "), 0);
 }
 
 QTEST_GUILESS_MAIN(TestMessageRoad)
