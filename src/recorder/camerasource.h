@@ -1,0 +1,28 @@
+#pragma once
+
+#include "recorder/latestframe.h"
+
+#include <memory>
+
+class QCamera;
+class QMediaCaptureSession;
+class QVideoSink;
+
+// The default camera of the machine as a frame source. The camera's sink may
+// deliver on a thread of the media framework; each picture is turned into a
+// QImage right there and only that reaches the user-interface thread.
+class CameraSource : public FrameSource {
+public:
+    CameraSource();
+    ~CameraSource() override;
+
+    // False at once when the machine has no camera or the camera reports an
+    // error on starting; never waits for the first picture.
+    bool start(std::shared_ptr<LatestFrame> frames) override;
+    void stop() override;
+
+private:
+    std::unique_ptr<QMediaCaptureSession> m_session;
+    std::unique_ptr<QCamera> m_camera;
+    std::unique_ptr<QVideoSink> m_sink;
+};

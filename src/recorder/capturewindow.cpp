@@ -1,0 +1,82 @@
+#include "recorder/capturewindow.h"
+
+#include "recorder/camerasource.h"
+#include "recorder/frameconversion.h"
+#include "recorder/latestframe.h"
+#include "recorder/testpattern.h"
+
+#include <QPainter>
+
+namespace {
+bool testPatternWanted() {
+    return qEnvironmentVariable("CLIPNOTE_CAMERA") == QLatin1String("test");
+}
+} // namespace
+
+CCaptureWindow::CCaptureWindow(QWidget* parent)
+    : QWidget(parent), m_frames(std::make_shared<LatestFrame>()),
+      m_frame(std::make_shared<std::vector<unsigned char>>(kFrameBytes)) {
+    setObjectName(QStringLiteral("captureWindow"));
+    setGeometry(placement());
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    hide();
+}
+
+CCaptureWindow::~CCaptureWindow() {
+    disconnectDriver();
+}
+
+bool CCaptureWindow::connectDriver() {
+    disconnectDriver();
+    std::unique_ptr<FrameSource> source;
+    if (testPatternWanted())
+        source = std::make_unique<TestPatternSource>();
+    else
+        source = std::make_unique<CameraSource>();
+    if (!source->start(m_frames))
+        return false;
+    m_source = std::move(source);
+    return true;
+}
+
+void CCaptureWindow::disconnectDriver() {
+    if (m_source) {
+        m_source->stop();
+        m_source.reset();
+    }
+    m_frames->clear();
+    m_shownFrame = QImage();
+    m_shown = QPixmap();
+    update();
+}
+
+void CCaptureWindow::setFrameCallback(FrameCallback callback) {
+    m_callback = std::move(callback);
+}
+
+bool CCaptureWindow::grabFrame() {
+    if (!m_source)
+        return false;
+    const QImage fitted = fitToFrame(m_frames->take());
+    if (fitted.isNull())
+        return false;
+    fittedToBottomUpBgr(fitted, m_frame->data());
+    m_shownFrame = fitted;
+    m_shown = QPixmap::fromImage(fitted);
+    update();
+    // Both copied: the callback may delete this window, and with it the
+    // members it would otherwise be running from.
+    const FrameCallback callback = m_callback;
+    const std::shared_ptr<std::vector<unsigned char>> frame = m_frame;
+    if (callback)
+        callback(frame->data());
+    return true;
+}
+
+void CCaptureWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (m_shown.isNull())
+        painter.fillRect(rect(), Qt::black);
+    else
+        painter.drawPixmap(rect(), m_shown);
+}
