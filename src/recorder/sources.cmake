@@ -2,8 +2,12 @@
 list(APPEND CLIPNOTE_CORE_SOURCES
     recorder/frameconversion.cpp
     recorder/latestframe.cpp
+    recorder/recordsound.cpp
+    recorder/soundblocks.cpp
+    recorder/soundsource.cpp
     recorder/stillimage.cpp
     recorder/testpattern.cpp
+    recorder/testtone.cpp
     recorder/thumbnail.cpp
     recorder/wmvaudioencoder.cpp
     recorder/wmvaudiotimeline.cpp

@@ -1,12 +1,9 @@
+#include "mediaprobe.h"
 #include "platform/alert.h"
 #include "recorder/wmvwriter.h"
 #include "testenvironment.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTest>
 
 #include <atomic>
@@ -59,109 +56,6 @@ QByteArray tone(int samples, long long& phase) {
 
 const unsigned char* bytes(const QByteArray& data) {
     return reinterpret_cast<const unsigned char*>(data.constData());
-}
-
-// Runs ffmpeg or ffprobe quietly on the file; standard output, or nothing on failure.
-QByteArray runTool(const QString& tool, const QString& options, const QString& path,
-                   QString* errors = nullptr) {
-    QProcess process;
-    QStringList args{u"-v"_s, u"error"_s};
-    if (tool == u"ffmpeg"_s)
-        args << u"-i"_s << path << options.split(u' ') << u"-"_s;
-    else
-        args << options.split(u' ') << path;
-    process.start(tool, args);
-    const bool finished = process.waitForFinished(30000);
-    if (errors)
-        *errors = finished ? QString::fromLocal8Bit(process.readAllStandardError()) : tool;
-    if (!finished || process.exitCode() != 0)
-        return {};
-    return process.readAllStandardOutput();
-}
-
-struct Stream {
-    QString codec;
-    QString type;
-    QJsonObject fields;
-    QList<double> packets; // presentation times, seconds
-    double end = 0;        // last packet time plus its duration
-    double firstDecoded = -1;
-    int decoded = 0;
-};
-
-// What ffprobe makes of a file. It decodes every packet on the way, so a
-// file that probes without complaint also plays.
-struct Probe {
-    QString errors = u"not probed"_s;
-    QString container;
-    double duration = 0;
-    QList<Stream> streams;
-    const Stream* stream(const QString& type) const {
-        for (const Stream& s : streams)
-            if (s.type == type)
-                return &s;
-        return nullptr;
-    }
-};
-
-Probe probe(const QString& path) {
-    Probe result;
-    const QJsonObject root =
-        QJsonDocument::fromJson(runTool(u"ffprobe"_s,
-                                        u"-show_streams -show_format -show_packets -show_frames "
-                                        "-of json"_s,
-                                        path, &result.errors))
-            .object();
-    result.container = root[u"format"_s][u"format_name"_s].toString();
-    result.duration = root[u"format"_s][u"duration"_s].toString().toDouble();
-    for (const auto& s : root[u"streams"_s].toArray())
-        result.streams.append({s[u"codec_name"_s].toString(),
-                               s[u"codec_type"_s].toString(),
-                               s.toObject(),
-                               {},
-                               0,
-                               -1,
-                               0});
-    for (const auto& p : root[u"packets_and_frames"_s].toArray()) {
-        Stream& s = result.streams[p[u"stream_index"_s].toInt()];
-        const double at = p[u"pts_time"_s].toString().toDouble();
-        if (p[u"type"_s].toString() == u"frame"_s) {
-            s.firstDecoded = s.decoded++ ? s.firstDecoded : at;
-        } else {
-            s.packets.append(at);
-            s.end = std::max(s.end, at + p[u"duration_time"_s].toString().toDouble());
-        }
-    }
-    return result;
-}
-
-// The longest quiet run in the decoded sound at or after `after`, as
-// [from, to) in file seconds; {-1, -1} when there is none. The decoder turns
-// the encoder's priming packet into nothing, so the sound starts at the first
-// decoded frame, not at the first packet.
-QPair<double, double> longestSilence(const QString& path, const Stream& audio, double after) {
-    const QByteArray pcm = runTool(u"ffmpeg"_s, u"-map 0:a -f s16le -ac 1 -ar 22050"_s, path);
-    const auto* samples = reinterpret_cast<const qint16*>(pcm.constData());
-    constexpr int window = kRate / 100;
-    QPair<double, double> best{-1, -1};
-    double runStart = -1;
-    for (qsizetype at = 0; at + window <= pcm.size() / 2; at += window) {
-        double energy = 0;
-        for (int i = 0; i < window; ++i)
-            energy += double(samples[at + i]) * samples[at + i];
-        const bool quiet = std::sqrt(energy / window) < 500;
-        const double t = audio.firstDecoded + double(at) / kRate;
-        if (quiet && runStart < 0 && t >= after)
-            runStart = t;
-        const bool last = at + 2 * window > pcm.size() / 2;
-        if ((!quiet || last) && runStart >= 0) {
-            const double end = quiet ? t + 0.01 : t;
-            if (end - runStart > best.second - best.first)
-                best = {runStart, end};
-            runStart = -1;
-        }
-    }
-    return best;
 }
 
 // The sound side of a scripted recording: a tone captured from the first

@@ -1,0 +1,204 @@
+#include "recorder/recordsound.h"
+
+#include "app/clientcore.h"
+#include "platform/alert.h"
+#include "platform/messages.h"
+#include "recorder/soundblocks.h"
+#include "recorder/wmvwriter.h"
+
+#include <QCoreApplication>
+#include <QIODevice>
+
+#include <chrono>
+
+namespace {
+// Captured sound is read from the device in pieces of at most this size.
+constexpr std::size_t kReadBytes = 16384;
+} // namespace
+
+// The object in the audio thread that the three messages are posted to.
+class RecordSound::Receiver : public QObject {
+public:
+    explicit Receiver(RecordSound& owner) : m_owner(owner) {}
+
+protected:
+    bool event(QEvent* event) override {
+        const int message = static_cast<int>(event->type());
+        if (message == WM_RECORD_START || message == WM_RECORD_STOP || message == WM_RECORD_END) {
+            m_owner.handleMessage(message);
+            return true;
+        }
+        return QObject::event(event);
+    }
+
+private:
+    RecordSound& m_owner;
+};
+
+RecordSound::RecordSound(QObject* parent)
+    : QThread(parent), m_sourceFactory(&SoundSource::createDefault),
+      m_receiver(std::make_unique<Receiver>(*this)), m_readBuffer(kReadBytes) {
+    setObjectName(QStringLiteral("RecordSound"));
+    m_receiver->moveToThread(this);
+}
+
+RecordSound::~RecordSound() {
+    {
+        std::lock_guard lock(m_writerMutex);
+        m_writer.reset();
+    }
+    quit();
+    wait();
+}
+
+bool RecordSound::CreateThread() {
+    if (!isRunning())
+        start();
+    return isRunning();
+}
+
+void RecordSound::setWriter(std::shared_ptr<CWmvWriter> writer) {
+    std::lock_guard lock(m_writerMutex);
+    m_writer = std::move(writer);
+}
+
+void RecordSound::PostThreadMessage(int message) {
+    QCoreApplication::postEvent(m_receiver.get(), new PrivateEvent(message, 0, 0));
+}
+
+void RecordSound::waitUntilStopped() {
+    std::shared_ptr<CWmvWriter> taken;
+    bool settled = true;
+    {
+        std::unique_lock lock(m_writerMutex);
+        taken = std::move(m_writer);
+        m_writer.reset();
+        settled = m_handOverDone.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
+                                          [this] { return !m_handingOver; });
+    }
+    if (!settled && taken)
+        taken->Close();
+}
+
+void RecordSound::setSourceFactory(SourceFactory factory) {
+    m_sourceFactory = factory ? std::move(factory) : SourceFactory(&SoundSource::createDefault);
+}
+
+void RecordSound::setHandOverTap(HandOverTap tap) {
+    m_tap = std::move(tap);
+}
+
+void RecordSound::run() {
+    exec();
+    // A capture still running when the thread ends is closed here, on the
+    // thread its device belongs to.
+    m_recording = 0;
+    closeSource();
+}
+
+void RecordSound::handleMessage(int message) {
+    switch (message) {
+    case WM_RECORD_START:
+        startCapture();
+        break;
+    case WM_RECORD_STOP:
+        stopCapture();
+        break;
+    case WM_RECORD_END:
+        endCapture();
+        break;
+    default:
+        break;
+    }
+}
+
+void RecordSound::startCapture() {
+    if (m_recording.load() == 1)
+        return;
+    m_finished = 0;
+    m_source = m_sourceFactory();
+    if (const auto failure = m_source->open()) {
+        reportFailure("Open", *failure);
+        closeSource();
+        return;
+    }
+    m_blocks = std::make_unique<SoundBlocks>(
+        m_source->format(),
+        [this](const unsigned char* block, int byteCount) { handOver(block, byteCount); });
+    if (!m_blocks->valid()) {
+        reportFailure("Open", SoundSource::unusableFormat());
+        closeSource();
+        return;
+    }
+    // A device that fails to start is closed again, so the next recording
+    // opens it afresh.
+    if (const auto failure = m_source->start()) {
+        reportFailure("Start", *failure);
+        closeSource();
+        return;
+    }
+    connect(m_source->device(), &QIODevice::readyRead, m_receiver.get(), [this] { readSound(); });
+    m_recording = 1;
+}
+
+void RecordSound::stopCapture() {
+    if (m_recording.load() == 0)
+        return;
+    // The device's sound is read on this thread, so once the flag is down
+    // and the device is closed no block of this capture can follow; the
+    // partly filled block is dropped.
+    m_recording = 0;
+    closeSource();
+}
+
+void RecordSound::endCapture() {
+    if (m_recording.load() == 1)
+        stopCapture();
+    m_finished = 1;
+}
+
+void RecordSound::readSound() {
+    if (m_recording.load() == 0 || !m_source || !m_source->device())
+        return;
+    QIODevice* device = m_source->device();
+    for (;;) {
+        const qint64 read = device->read(m_readBuffer.data(), qint64(m_readBuffer.size()));
+        if (read <= 0)
+            break;
+        m_blocks->push(m_readBuffer.data(), read);
+    }
+}
+
+void RecordSound::handOver(const unsigned char* block, int byteCount) {
+    std::shared_ptr<CWmvWriter> writer;
+    {
+        std::lock_guard lock(m_writerMutex);
+        writer = m_writer;
+        m_handingOver = writer != nullptr;
+    }
+    if (!writer)
+        return;
+    // The writer's result is not looked at: it tells the user of its own
+    // failures, and the capture goes on either way.
+    writer->WriteAudio(block, byteCount);
+    if (m_tap)
+        m_tap(block, byteCount);
+    {
+        std::lock_guard lock(m_writerMutex);
+        m_handingOver = false;
+    }
+    m_handOverDone.notify_all();
+}
+
+void RecordSound::reportFailure(const char* step, const SoundSource::Failure& failure) {
+    showAlert(QStringLiteral("RECORD: %1 : %2 : %3")
+                  .arg(QLatin1String(step), QString::number(failure.code, 16), failure.text),
+              ClientCore::applicationTitle(), AlertIcon::Warning);
+}
+
+void RecordSound::closeSource() {
+    if (m_source)
+        m_source->stop();
+    m_source.reset();
+    m_blocks.reset();
+}

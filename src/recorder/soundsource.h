@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QAudioFormat>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class QIODevice;
+
+// Where the sound of a recording comes from: the default audio input, or a
+// test tone when CLIPNOTE_MICROPHONE is "test". A source is made, opened,
+// started, stopped and destroyed on the audio thread.
+class SoundSource {
+public:
+    // A refused step: the device's error code and its own words for it.
+    struct Failure {
+        std::uint32_t code = 0;
+        QString text;
+    };
+
+    virtual ~SoundSource() = default;
+
+    // Finds the device and settles the format: the recording format when the
+    // device takes it, otherwise one the device prefers.
+    virtual std::optional<Failure> open() = 0;
+    virtual std::optional<Failure> start() = 0;
+    // Once started, the captured sound is read here; readyRead tells of more.
+    virtual QIODevice* device() const = 0;
+    virtual QAudioFormat format() const = 0;
+    virtual void stop() = 0;
+
+    // The source CLIPNOTE_MICROPHONE chooses.
+    static std::unique_ptr<SoundSource> createDefault();
+    // The default audio input of the system.
+    static std::unique_ptr<SoundSource> createMicrophone();
+    // A tone in the given format, paced as real sound.
+    static std::unique_ptr<SoundSource> createTestTone(const QAudioFormat& format);
+
+    // The failure of a device whose sound cannot be turned into the
+    // recording format.
+    static Failure unusableFormat();
+};

@@ -1,0 +1,169 @@
+#include "recorder/soundblocks.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numbers>
+
+namespace {
+
+// `seconds` of a 440 Hz tone at half of full scale, the same on every channel.
+QByteArray tone(const QAudioFormat& format, double seconds) {
+    const int frames = int(std::lround(seconds * format.sampleRate()));
+    QByteArray data(frames * format.bytesPerFrame(), '\0');
+    char* at = data.data();
+    for (int i = 0; i < frames; ++i) {
+        const double v = 0.5 * std::sin(2 * std::numbers::pi * 440 * i / format.sampleRate());
+        for (int c = 0; c < format.channelCount(); ++c, at += format.bytesPerSample()) {
+            switch (format.sampleFormat()) {
+            case QAudioFormat::UInt8:
+                *reinterpret_cast<quint8*>(at) = quint8(std::lround(128 + 127 * v));
+                break;
+            case QAudioFormat::Int16: {
+                const auto s = qint16(std::lround(32767 * v));
+                std::memcpy(at, &s, sizeof s);
+                break;
+            }
+            case QAudioFormat::Int32: {
+                const auto s = qint32(std::lround(std::numeric_limits<qint32>::max() * v));
+                std::memcpy(at, &s, sizeof s);
+                break;
+            }
+            case QAudioFormat::Float: {
+                const auto s = float(v);
+                std::memcpy(at, &s, sizeof s);
+                break;
+            }
+            default:
+                break;
+            }
+        }
+    }
+    return data;
+}
+
+struct Collected {
+    QByteArray sound;
+    QList<int> sizes;
+};
+
+// Feeds the bytes in pieces of the given sizes, over and over, to the end.
+Collected feed(const QAudioFormat& format, const QByteArray& input, const QList<int>& pieces) {
+    Collected out;
+    SoundBlocks blocks(format, [&](const unsigned char* block, int byteCount) {
+        out.sizes.append(byteCount);
+        out.sound.append(reinterpret_cast<const char*>(block), byteCount);
+    });
+    qsizetype at = 0;
+    for (int i = 0; at < input.size(); ++i) {
+        const qsizetype size = std::min<qsizetype>(pieces[i % pieces.size()], input.size() - at);
+        blocks.push(input.constData() + at, size);
+        at += size;
+    }
+    return out;
+}
+
+// Upward crossings of the middle line per second of 8-bit unsigned sound.
+double frequencyOf(const QByteArray& sound) {
+    int crossings = 0;
+    for (qsizetype i = 1; i < sound.size(); ++i)
+        crossings += quint8(sound[i - 1]) < 128 && quint8(sound[i]) >= 128;
+    return crossings * double(kSoundSampleRate) / sound.size();
+}
+
+int peakDeviation(const QByteArray& sound) {
+    int peak = 0;
+    for (char c : sound)
+        peak = std::max(peak, std::abs(int(quint8(c)) - 128));
+    return peak;
+}
+
+} // namespace
+
+// Captured sound of any format a device gives, turned into the 600-byte
+// blocks of 22,050 Hz 8-bit mono sound the writer takes.
+class TestSoundBlocks : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void conversion_data();
+    void conversion();
+    void recordingFormatPassesUnchanged();
+    void unusableFormats_data();
+    void unusableFormats();
+};
+
+void TestSoundBlocks::conversion_data() {
+    QTest::addColumn<QAudioFormat>("format");
+    QTest::addColumn<QList<int>>("pieces"); // byte counts the device hands over in turn
+    QTest::newRow("recording format, device-sized pieces")
+        << soundFormat(22050, 1, QAudioFormat::UInt8) << QList<int>{600};
+    QTest::newRow("recording format, ragged pieces")
+        << soundFormat(22050, 1, QAudioFormat::UInt8) << QList<int>{1, 599, 1000, 37};
+    QTest::newRow("48 kHz stereo 16-bit, frames split")
+        << soundFormat(48000, 2, QAudioFormat::Int16) << QList<int>{4096, 3, 1, 1021, 7};
+    QTest::newRow("44.1 kHz mono float")
+        << soundFormat(44100, 1, QAudioFormat::Float) << QList<int>{1764, 5};
+    QTest::newRow("22.05 kHz stereo 32-bit")
+        << soundFormat(22050, 2, QAudioFormat::Int32) << QList<int>{8, 13, 200000};
+    QTest::newRow("8 kHz mono 8-bit")
+        << soundFormat(8000, 1, QAudioFormat::UInt8) << QList<int>{160};
+    QTest::newRow("48 kHz six channels float, one large piece")
+        << soundFormat(48000, 6, QAudioFormat::Float) << QList<int>{1 << 22};
+}
+
+void TestSoundBlocks::conversion() {
+    QFETCH(QAudioFormat, format);
+    QFETCH(QList<int>, pieces);
+    QVERIFY(SoundBlocks::convertible(format));
+    const double seconds = 2.0;
+    const Collected out = feed(format, tone(format, seconds), pieces);
+
+    // Only whole blocks are handed over; the part of the last one that is
+    // not yet full, and what the resampler still holds, wait for more.
+    QVERIFY(!out.sizes.isEmpty());
+    QVERIFY(std::all_of(out.sizes.begin(), out.sizes.end(),
+                        [](int size) { return size == kSoundBlockBytes; }));
+    const int expected = int(seconds * kSoundSampleRate);
+    QVERIFY2(out.sound.size() <= expected && out.sound.size() > expected - 2 * kSoundBlockBytes,
+             qPrintable(QString::number(out.sound.size())));
+    // The tone keeps its pitch and its loudness through the conversion.
+    QVERIFY2(std::abs(frequencyOf(out.sound) - 440) <= 3,
+             qPrintable(QString::number(frequencyOf(out.sound))));
+    QVERIFY2(std::abs(peakDeviation(out.sound) - 64) <= 4,
+             qPrintable(QString::number(peakDeviation(out.sound))));
+}
+
+void TestSoundBlocks::recordingFormatPassesUnchanged() {
+    const QAudioFormat format = recordingSoundFormat();
+    const QByteArray input = tone(format, 0.5);
+    const Collected out = feed(format, input, {333});
+    QCOMPARE(out.sound.size(), input.size() / kSoundBlockBytes * kSoundBlockBytes);
+    QCOMPARE(out.sound, input.left(out.sound.size()));
+}
+
+void TestSoundBlocks::unusableFormats_data() {
+    QTest::addColumn<QAudioFormat>("format");
+    QTest::newRow("no sample format") << soundFormat(22050, 1, QAudioFormat::Unknown);
+    QTest::newRow("no channels") << soundFormat(22050, 0, QAudioFormat::Int16);
+    QTest::newRow("no rate") << soundFormat(0, 1, QAudioFormat::Int16);
+    QTest::newRow("rate far below speech") << soundFormat(100, 1, QAudioFormat::Int16);
+    QTest::newRow("more channels than a frame holds")
+        << soundFormat(48000, 32, QAudioFormat::Float);
+}
+
+void TestSoundBlocks::unusableFormats() {
+    QFETCH(QAudioFormat, format);
+    QVERIFY(!SoundBlocks::convertible(format));
+    int handed = 0;
+    SoundBlocks blocks(format, [&](const unsigned char*, int) { ++handed; });
+    QVERIFY(!blocks.valid());
+    const QByteArray noise(100000, char(200));
+    blocks.push(noise.constData(), noise.size());
+    QCOMPARE(handed, 0);
+}
+
+QTEST_GUILESS_MAIN(TestSoundBlocks)
+#include "tst_soundblocks.moc"
