@@ -36,14 +36,16 @@ QImage renderTestPattern(qint64 elapsedMs, const QTime& clock, QSize size) {
         return picture;
     const int w = size.width();
     const int h = size.height();
+    picture.fill(Qt::black);
     QPainter painter(&picture);
 
-    const int barWidth = qMax(1, (w + int(kBars.size()) - 1) / int(kBars.size()));
-    const int offset = int(elapsedMs * kBarPixelsPerSecond / 1000 % (barWidth * kBars.size()));
-    for (int i = -1; i <= int(kBars.size()); ++i) {
-        const int index = ((i % int(kBars.size())) + int(kBars.size())) % int(kBars.size());
-        painter.fillRect(i * barWidth + offset - barWidth, 0, barWidth, h,
-                         QColor::fromRgb(kBars[index]));
+    const int barCount = int(kBars.size());
+    const int barWidth = qMax(1, (w + barCount - 1) / barCount);
+    const int offset = int(elapsedMs * kBarPixelsPerSecond / 1000 % (barWidth * barCount));
+    // From the last bar edge at or left of the picture's edge, bar after bar.
+    for (int x = offset % barWidth - barWidth; x < w; x += barWidth) {
+        const int bar = (((x - offset) / barWidth) % barCount + barCount) % barCount;
+        painter.fillRect(x, 0, barWidth, h, QColor::fromRgb(kBars[bar]));
     }
 
     const int band = qMax(1, h / 5);
@@ -51,7 +53,7 @@ QImage renderTestPattern(qint64 elapsedMs, const QTime& clock, QSize size) {
     const int squareX = bounce(elapsedMs, kSquarePixelsPerSecond, w - square);
     const int squareY = bounce(elapsedMs, kSquarePixelsPerSecond * 2 / 3, h - band - square);
     painter.fillRect(squareX, squareY, square, square, Qt::white);
-    painter.setPen(Qt::black);
+    painter.setPen(QColor(64, 64, 64));
     painter.drawRect(squareX, squareY, square - 1, square - 1);
 
     painter.fillRect(0, h - band, w, band, QColor(16, 16, 48));

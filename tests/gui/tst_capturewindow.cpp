@@ -23,6 +23,8 @@ private Q_SLOTS:
     void grabbedFramesReachTheCallback();
     void testPatternMovesWithTime();
     void clockTextFollowsTheTime();
+    void testPatternCoversThePicture_data();
+    void testPatternCoversThePicture();
     void showsTheFrameItHandsOver();
     void disconnectingStopsTheFrames();
     void callbackMayDeleteTheWindow();
@@ -132,6 +134,26 @@ void TestCaptureWindow::clockTextFollowsTheTime() {
     // Same time of day, later in the pattern: the bars and the square move.
     QVERIFY(renderTestPattern(1100, noon).copy(0, 0, atNoon.width(), bandTop) !=
             atNoon.copy(0, 0, atNoon.width(), bandTop));
+}
+
+void TestCaptureWindow::testPatternCoversThePicture_data() {
+    QTest::addColumn<qint64>("elapsedMs");
+    QTest::newRow("start") << qint64(0);
+    QTest::newRow("a quarter second") << qint64(250);
+    QTest::newRow("bars moved by half a bar") << qint64(500);
+    QTest::newRow("bars moved by five bars") << qint64(5000);
+    QTest::newRow("bars wrapped around") << qint64(7777);
+    QTest::newRow("a long recording") << qint64(29900);
+}
+
+void TestCaptureWindow::testPatternCoversThePicture() {
+    QFETCH(qint64, elapsedMs);
+    // Nothing is drawn in pure black: a black pixel is one no bar covered.
+    const QImage picture = renderTestPattern(elapsedMs, QTime(9, 30));
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if ((picture.pixel(x, y) & RGB_MASK) == 0)
+                QFAIL(qPrintable(QStringLiteral("uncovered at %1, %2").arg(x).arg(y)));
 }
 
 void TestCaptureWindow::showsTheFrameItHandsOver() {
