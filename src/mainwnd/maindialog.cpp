@@ -12,6 +12,9 @@
 #include "platform/popupmenu.h"
 #include "platform/profile.h"
 #include "platform/resources.h"
+#include "recorder/capturewindow.h"
+#include "recorder/recordsound.h"
+#include "recorder/wmvwriter.h"
 #include "service/login.h"
 #include "service/serviceaddress.h"
 #include "service/servicetransport.h"
@@ -84,6 +87,9 @@ void CMainDialog::setTransportFactory(TransportFactory factory) {
 
 CMainDialog::~CMainDialog() {
     qApp->removeEventFilter(this);
+    if (m_writer)
+        stopRecording();
+    m_recorder.reset();
     m_worker.reset();
     saveWindowRect();
     m_tray->remove();
@@ -257,6 +263,15 @@ void CMainDialog::closeEvent(QCloseEvent* event) {
 
 void CMainDialog::timerEvent(QTimerEvent* event) {
     switch (m_timers.idFor(event->timerId())) {
+    case kTimerGrabFrame:
+        grabFrame();
+        return;
+    case kTimerCountdown:
+        countdownTick();
+        return;
+    case kTimerRecordingTick:
+        recordingTick();
+        return;
     case kTimerSignIn:
         m_timers.stop(kTimerSignIn);
         signIn();
@@ -396,6 +411,7 @@ bool CMainDialog::completeSignIn() {
         list->setStore(*m_store);
     m_contacts->setUserId(core->m_strUserId);
     m_inbox->Refill(0);
+    SetupCapture();
     m_worker = std::make_unique<SendReceiveThread>(this, *m_store, core->m_strUserId,
                                                    transportFactory()());
     m_ad->Navigate(core->service().pageUrl(QStringLiteral("zeb/ad.asp")));

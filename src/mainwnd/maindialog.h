@@ -8,10 +8,14 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
 class CAd;
+class CCaptureWindow;
+class CWmvWriter;
+class RecordSound;
 class CContactList;
 class CFolderList;
 class CInBoxList;
@@ -57,6 +61,24 @@ public:
     std::atomic<int> savingWorkers{0};
     int countdown = 0;
     int trayBlinkPhase = 0;
+
+    // The recording in progress.
+    std::uint32_t frameIntervalMs = 30;
+    std::uint32_t recordedMs = 0;
+    int thumbnailTaken = 0;
+    QString tempVideoPath;
+
+    // Creates the capture window; on failure offers Retry and Cancel.
+    void SetupCapture();
+    // Starts a recording when none runs, else stops it; with restart a new
+    // recording always starts.
+    void ToggleRecording(bool restart);
+    // Ends the gesture; a recording ended without cancelling is filed.
+    void FinishRecording(bool cancelled);
+    // One 320 x 240 bottom-up BGR frame from the capture window.
+    void OnCaptureFrame(const unsigned char* frame);
+    CCaptureWindow* captureWindow() const { return m_captureWindow; }
+    CWmvWriter* writer() const { return m_writer.get(); }
 
     void OnCancel();
     void OnOK() {}
@@ -137,7 +159,11 @@ private:
     bool workersStopped() const { return workerStopped.load() && savingWorkers.load() == 0; }
     bool hasCaptureWindow() const { return m_captureWindow != nullptr; }
     void gestureStart();
-    void finishGesture(bool cancelled);
+    void grabFrame();
+    void countdownTick();
+    void recordingTick();
+    void stopRecording();
+    bool writeFrame(const unsigned char* frame);
     QRect indicatorRect() const;
     bool handleKey(QKeyEvent* event);
 
@@ -163,8 +189,10 @@ private:
     QFrame* m_separator = nullptr;
     CAd* m_ad = nullptr;
     TrayIcon* m_tray = nullptr;
-    // The webcam preview; set up after sign-in by the recorder.
-    QWidget* m_captureWindow = nullptr;
+    // The webcam preview, set up after sign-in.
+    CCaptureWindow* m_captureWindow = nullptr;
+    std::shared_ptr<CWmvWriter> m_writer;
+    std::unique_ptr<RecordSound> m_recorder;
 };
 
 // The main window, reachable from every thread; set by its constructor.

@@ -7,6 +7,7 @@
 #include "mainwnd/recordindicator.h"
 #include "mainwnd/trayicon.h"
 #include "platform/messages.h"
+#include "recorder/capturewindow.h"
 #include "store/contactlist.h"
 #include "store/inboxlist.h"
 #include "store/messagestore.h"

@@ -8,6 +8,7 @@
 #include "mainwnd/selectionsummary.h"
 #include "mainwnd/statusline.h"
 #include "platform/messages.h"
+#include "recorder/capturewindow.h"
 #include "store/mytabs.h"
 
 #include <QApplication>
@@ -57,19 +58,6 @@ void CMainDialog::gestureStart() {
     SetIndicator(RecordIndicator::CountingDown);
 }
 
-void CMainDialog::finishGesture(bool cancelled) {
-    Q_UNUSED(cancelled);
-    // Nothing is recorded before the countdown ends: a gesture ended during
-    // it only clears what it showed.
-    m_timers.stop(kTimerCountdown);
-    gestureActive = 0;
-    setStatusText(QString());
-    if (m_captureWindow)
-        m_captureWindow->hide();
-    GetRecipients();
-    repaintPreview();
-}
-
 void CMainDialog::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         const QStringList recipients = GetRecipients();
@@ -84,7 +72,7 @@ void CMainDialog::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         if (QWidget::mouseGrabber() == this)
             releaseMouse();
-        finishGesture(!indicatorRect().contains(event->position().toPoint()));
+        FinishRecording(!indicatorRect().contains(event->position().toPoint()));
     }
     QDialog::mouseReleaseEvent(event);
 }
@@ -110,7 +98,7 @@ bool CMainDialog::handleKey(QKeyEvent* event) {
         } else if (!event->isAutoRepeat()) {
             if (gestureActive.load()) {
                 m_timers.stop(kTimerCountdown);
-                finishGesture(false);
+                FinishRecording(false);
             }
             setStatusText(QString());
         }

@@ -6,25 +6,25 @@
 #include "mainwnd/trayicon.h"
 #include "modal.h"
 #include "notify/notification.h"
-#include "platform/popupmenu.h"
-#include "store/aboutbox.h"
-#include "store/optionssheet.h"
 #include "platform/filestatus.h"
 #include "platform/messages.h"
+#include "platform/popupmenu.h"
 #include "platform/profile.h"
 #include "platform/timerscale.h"
 #include "service/sendreceive.h"
+#include "store/aboutbox.h"
 #include "store/contactlist.h"
 #include "store/inboxlist.h"
 #include "store/mytabs.h"
 #include "store/ocx1.h"
+#include "store/optionssheet.h"
 #include "store/outboxlist.h"
 #include "testenvironment.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFileInfo>
-#include <QContextMenuEvent>
 #include <QImage>
 #include <QMenu>
 #include <QPainter>
@@ -184,7 +184,8 @@ void TestMainWindow::selectingPlaysAndMarksRead() {
     // No unread message is left: the blinking stops on the normal icon.
     QVERIFY(!m_dialog->timers().isActive(kTimerTrayBlink));
     QVERIFY(!m_dialog->tray().showsAlert());
-    QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::NoRecording));
+    // The sender is the recipient of a reply.
+    QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::Ready));
 
     // A second row added to the selection leaves the first one playing.
     const QModelIndex second = inbox->model()->index(1, 0);

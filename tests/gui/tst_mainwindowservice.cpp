@@ -2,16 +2,24 @@
 #include "app/synconce.h"
 #include "mainwnd/maindialog.h"
 #include "mainwnd/trayicon.h"
+#include "mediaprobe.h"
 #include "notify/notification.h"
 #include "platform/filestatus.h"
 #include "platform/messages.h"
+#include "platform/tempfolder.h"
 #include "platform/timerscale.h"
+#include "serverprocess.h"
 #include "service/httpshared.h"
 #include "service/messagetransfer.h"
-#include "serverprocess.h"
+#include "service/sendreceive.h"
+#include "service/servicetransport.h"
+#include "store/contactlist.h"
 #include "store/inboxlist.h"
+#include "store/messagestore.h"
 #include "store/mytabs.h"
 #include "testenvironment.h"
+#include <QImage>
+#include <QScopeGuard>
 
 #include <QApplication>
 #include <QDir>
@@ -29,6 +37,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void waitingMessageArrivesAndIsAnnounced();
     void outboxIsSentByTheWorker();
+    void recordedMessageReachesTwoContacts();
 
 private:
     void signIn(const QString& user, const QString& password);
@@ -39,6 +48,7 @@ private:
     ClientCore* m_core = nullptr;
     QString m_alicePassword;
     QString m_bobPassword;
+    QString m_carolPassword;
 };
 
 void TestMainWindowService::initTestCase() {
@@ -47,7 +57,8 @@ void TestMainWindowService::initTestCase() {
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
     m_alicePassword = m_server.createAccount(QStringLiteral("alice@example.org"));
     m_bobPassword = m_server.createAccount(QStringLiteral("bob@example.org"));
-    QVERIFY(!m_alicePassword.isEmpty() && !m_bobPassword.isEmpty());
+    m_carolPassword = m_server.createAccount(QStringLiteral("carol@example.org"));
+    QVERIFY(!m_alicePassword.isEmpty() && !m_bobPassword.isEmpty() && !m_carolPassword.isEmpty());
     m_core = new ClientCore;
     m_core->SetRegistryKey(QStringLiteral("ZEB"));
     m_core->setService(ServiceAddress(m_server.baseUrl()));
@@ -129,16 +140,92 @@ void TestMainWindowService::outboxIsSentByTheWorker() {
     QVERIFY(dialog.completeSignIn());
     // Sent with "SaveSent" on by default: the pair moves to Sent and the
     // Outbox count falls to 0.
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(userFolder + QStringLiteral("/Sent/") + name +
-                                           QStringLiteral(".wmv")),
-                             20000);
-    QTRY_VERIFY(QFile::exists(userFolder + QStringLiteral("/Sent/") + name +
-                              QStringLiteral(".jpg")));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QFile::exists(userFolder + QStringLiteral("/Sent/") + name + QStringLiteral(".wmv")),
+        20000);
+    QTRY_VERIFY(
+        QFile::exists(userFolder + QStringLiteral("/Sent/") + name + QStringLiteral(".jpg")));
     QTRY_COMPARE(dialog.tabs()->count(1), 0);
     QTRY_COMPARE(dialog.tabs()->count(2), 1);
     QSignalSpy finished(&dialog, &QDialog::finished);
     dialog.close();
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+}
+
+void TestMainWindowService::recordedMessageReachesTwoContacts() {
+    // Recorded time adds up the time between grabbed frames only while the
+    // grab timer runs slower than the 30 ms frame pacing.
+    setTimerScale(0.34);
+    auto restoreScale = qScopeGuard([] { setTimerScale(0.05); });
+    signIn(QStringLiteral("alice@example.org"), m_alicePassword);
+    const QString aliceFolder = m_core->m_strFolder + QStringLiteral("/alice@example.org");
+    writeFile(aliceFolder + QStringLiteral("/Contacts/bob@example.org"), "Bob");
+    writeFile(aliceFolder + QStringLiteral("/Contacts/carol@example.org"), "Carol");
+    {
+        CMainDialog dialog;
+        dialog.timers().stop(kTimerSignIn);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(dialog.completeSignIn());
+        QVERIFY(dialog.captureWindow());
+        // Alice selects bob and carol and holds the space bar.
+        dialog.tabs()->setCurrentIndex(3);
+        dialog.ShowFolder();
+        CContactList* contacts = dialog.contactList();
+        for (int row = 0; row < contacts->count(); ++row)
+            if (contacts->userIdAt(row) != QStringLiteral("alice@example.org") &&
+                contacts->userIdAt(row).endsWith(QLatin1String("@example.org")))
+                QTest::mouseClick(contacts->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                                  contacts->rowRect(row).center());
+        QCOMPARE(dialog.GetRecipients().size(), 2);
+        QTest::keyPress(contacts, Qt::Key_Space);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.recording.load() == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.recordedMs >= 3000, 20000);
+        QTest::keyRelease(contacts, Qt::Key_Space);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            QDir(aliceFolder + QStringLiteral("/Outbox")).entryList(QDir::Files).size(), 4, 10000);
+        m_core->m_bSendReceiveNow = 1;
+        // Filed for both, then sent at the next cycle.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            QDir(aliceFolder + QStringLiteral("/Sent")).entryList(QDir::Files).size(), 4, 30000);
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        dialog.close();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+    }
+    for (const auto& [user, password] :
+         {std::pair{QStringLiteral("bob@example.org"), m_bobPassword},
+          std::pair{QStringLiteral("carol@example.org"), m_carolPassword}}) {
+        signIn(user, password);
+        QVERIFY(m_core->enterUserFolder());
+        const MessageStore store(m_core->m_strFolder);
+        const auto transport = makeServiceTransport(m_core->service(), user);
+        QuietCycleObserver observer;
+        std::atomic<int> exitRequested{0}, gesture{0}, busy{0}, idle{0}, stopped{0}, now{0};
+        SendReceiveWorker worker(store, user, GetTempPath(), *transport, observer,
+                                 WorkerFlags{exitRequested, gesture, busy, idle, stopped, now},
+                                 [](const QString&, int defaultValue) { return defaultValue; });
+        // Bob may still have alice's earlier message waiting.
+        int received = 0;
+        for (int cycle = 0; cycle < 4; ++cycle)
+            received += worker.runCycle().received;
+        QVERIFY(received >= 2);
+        QStringList inbox = store.list(Folder::Inbox);
+        inbox.removeAll(QStringLiteral("alice@example.org;77.wmv"));
+        QCOMPARE(inbox.size(), 1);
+        const QString video = store.path(Folder::Inbox, inbox.front());
+        QVERIFY(inbox.front().startsWith(QLatin1String("alice@example.org;")));
+        QCOMPARE(QImage(store.thumbnailPath(Folder::Inbox, inbox.front())).size(), QSize(192, 144));
+        const Probe probed = probe(video);
+        QVERIFY2(probed.errors.isEmpty(), qPrintable(probed.errors));
+        QVERIFY(probed.stream(QStringLiteral("video")));
+        QCOMPARE(probed.stream(QStringLiteral("video"))->codec, QStringLiteral("wmv2"));
+        QVERIFY(probed.stream(QStringLiteral("audio")));
+        QCOMPARE(probed.stream(QStringLiteral("audio"))->codec, QStringLiteral("wmav2"));
+        // Three seconds of counted time, plus the first frames that do not
+        // count and the last grab.
+        QVERIFY2(probed.duration > 2.9 && probed.duration < 4.0,
+                 qPrintable(QString::number(probed.duration)));
+    }
 }
 
 QTEST_MAIN(TestMainWindowService)

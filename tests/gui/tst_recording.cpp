@@ -1,0 +1,355 @@
+#include "app/clientcore.h"
+#include "mainwnd/maindialog.h"
+#include "mainwnd/recordindicator.h"
+#include "platform/messagebox.h"
+#include "platform/messages.h"
+#include "platform/resources.h"
+#include "platform/tempfolder.h"
+#include "platform/timerscale.h"
+#include "recorder/capturewindow.h"
+#include "service/sendreceive.h"
+#include "store/contactlist.h"
+#include "store/mytabs.h"
+#include "testenvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QTest>
+
+namespace {
+// Transfers that reach nothing, so recordings stay in the Outbox.
+class OfflineTransport : public MessageTransport {
+public:
+    int UploadMessage(const QString&, const QString&, const QString&, const QString&) override {
+        return 0;
+    }
+    int DownloadMessage(const QString&) override { return 0; }
+};
+
+QStringList outboxFiles(const QString& folder) {
+    return QDir(folder + "/Outbox").entryList(QDir::Files, QDir::Name);
+}
+
+bool sameColour(QColor a, QColor b, int tolerance = 24) {
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
+           qAbs(a.blue() - b.blue()) <= tolerance;
+}
+} // namespace
+
+// Recording a message with the test camera and microphone: the countdown,
+// the ways a gesture ends, the 30-second limit, what is filed for whom, the
+// indicator and the preview's summary of the recipients.
+class TestRecording : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void countdownThenRecording();
+    void spaceUpDuringCountdownRecordsNothing();
+    void spaceRecordingIsFiledForSelectedContacts();
+    void spaceWithoutRecipientFilesNothing();
+    void shortRecordingCarriesNoOldThumbnail();
+    void mouseReleaseInsideFilesOutsideCancels_data();
+    void mouseReleaseInsideFilesOutsideCancels();
+    void pressWithoutRecipientDoesNothing();
+    void thirtySecondLimitStopsAndFiles();
+    void indicatorFollowsTabsAndSelection();
+    void previewSummary_data();
+    void previewSummary();
+    void screenshots();
+
+private:
+    void signIn();
+    void selectContacts(const QStringList& ids);
+    void pressSpace();
+    void releaseSpace();
+    void waitForRecordedMs(std::uint32_t ms);
+
+    TestEnvironment m_env;
+    ClientCore* m_core = nullptr;
+    std::unique_ptr<CMainDialog> m_dialog;
+    QString m_folder;
+};
+
+void TestRecording::initTestCase() {
+    // Recorded time adds up the time between grabbed frames only while the
+    // grab timer runs slower than the 30 ms frame pacing.
+    setTimerScale(0.34);
+    m_core = new ClientCore;
+    m_core->SetRegistryKey(QStringLiteral("ZEB"));
+    CMainDialog::setTransportFactory([] { return std::make_unique<OfflineTransport>(); });
+}
+
+void TestRecording::init() {
+    static int run = 0;
+    m_core->takeApplicationFolder(m_env.makeFolder(QStringLiteral("Run%1").arg(++run)));
+    m_core->m_strUserId = QStringLiteral("alice");
+    m_folder = m_core->m_strFolder + QStringLiteral("/alice");
+    for (const char* id : {"bob", "carol", "dave"})
+        writeFile(m_folder + "/Contacts/" + id, QByteArray(id).toUpper());
+    QFile::remove(GetTempPath() + "vnote.wmv");
+    QFile::remove(GetTempPath() + "vnote.jpg");
+}
+
+void TestRecording::cleanup() {
+    setMessageBoxHook({});
+    if (m_dialog) {
+        m_dialog->exitRequested = 1;
+        QTRY_COMPARE(m_dialog->savingWorkers.load(), 0);
+    }
+    m_dialog.reset();
+}
+
+void TestRecording::signIn() {
+    m_dialog = std::make_unique<CMainDialog>();
+    m_dialog->timers().stop(kTimerSignIn);
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+    QVERIFY(m_dialog->completeSignIn());
+    QVERIFY2(m_dialog->captureWindow(), "the test camera gives a capture window");
+}
+
+void TestRecording::selectContacts(const QStringList& ids) {
+    m_dialog->tabs()->setCurrentIndex(3);
+    m_dialog->ShowFolder();
+    CContactList* contacts = m_dialog->contactList();
+    contacts->clearSelection();
+    for (int row = 0; row < contacts->count(); ++row)
+        if (ids.contains(contacts->userIdAt(row)))
+            QTest::mouseClick(contacts->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                              contacts->rowRect(row).center());
+    QCOMPARE(m_dialog->GetRecipients().size(), ids.size());
+}
+
+void TestRecording::pressSpace() {
+    QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : m_dialog.get();
+    QTest::keyPress(focus, Qt::Key_Space);
+}
+
+void TestRecording::releaseSpace() {
+    QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : m_dialog.get();
+    QTest::keyRelease(focus, Qt::Key_Space);
+}
+
+void TestRecording::waitForRecordedMs(std::uint32_t ms) {
+    QTRY_VERIFY_WITH_TIMEOUT(m_dialog->recordedMs >= ms, 20000);
+}
+
+void TestRecording::countdownThenRecording() {
+    signIn();
+    pressSpace();
+    QCOMPARE(m_dialog->statusText(), QStringLiteral("Start in 3 seconds..."));
+    QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::CountingDown));
+    QVERIFY(m_dialog->captureWindow()->isVisible());
+    QTRY_COMPARE(m_dialog->statusText(), QStringLiteral("Start in 2 seconds..."));
+    QTRY_COMPARE(m_dialog->statusText(), QStringLiteral("Start in 1 seconds..."));
+    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::Recording));
+    QVERIFY(m_dialog->statusText().startsWith(QLatin1String("Recording")));
+    QTRY_VERIFY(m_dialog->statusText().startsWith(QLatin1String("Recording (")));
+    releaseSpace();
+    QCOMPARE(m_dialog->recording.load(), 0);
+    QVERIFY(!m_dialog->captureWindow()->isVisible());
+}
+
+void TestRecording::spaceUpDuringCountdownRecordsNothing() {
+    signIn();
+    pressSpace();
+    QCOMPARE(m_dialog->statusText(), QStringLiteral("Start in 3 seconds..."));
+    releaseSpace();
+    QCOMPARE(m_dialog->statusText(), QString());
+    QCOMPARE(m_dialog->gestureActive.load(), 0);
+    QTest::qWait(300);
+    QCOMPARE(m_dialog->recording.load(), 0);
+    QVERIFY(!QFile::exists(GetTempPath() + "vnote.wmv"));
+    QCOMPARE(outboxFiles(m_folder), QStringList{});
+}
+
+void TestRecording::spaceRecordingIsFiledForSelectedContacts() {
+    signIn();
+    selectContacts({"bob", "carol"});
+    pressSpace();
+    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    waitForRecordedMs(1500);
+    releaseSpace();
+    // One pair per recipient, each with its own tick.
+    QTRY_COMPARE(outboxFiles(m_folder).size(), 4);
+    const QStringList files = outboxFiles(m_folder);
+    QVERIFY(files.at(0).startsWith(QLatin1String("bob;alice;")));
+    QVERIFY(files.at(2).startsWith(QLatin1String("carol;alice;")));
+    QVERIFY(QFileInfo(m_folder + "/Outbox/" + files.at(0)).size() > 1000);
+    const QImage thumbnail(m_folder + "/Outbox/" + files.at(1));
+    QCOMPARE(thumbnail.size(), QSize(192, 144));
+    // The temporary video goes; the thumbnail stays for the next recording.
+    QTRY_VERIFY(!QFile::exists(GetTempPath() + "vnote.wmv"));
+    QVERIFY(QFile::exists(GetTempPath() + "vnote.jpg"));
+    QTRY_COMPARE(m_dialog->tabs()->count(1), 2);
+    QTRY_COMPARE(m_dialog->statusText(), QString());
+}
+
+void TestRecording::spaceWithoutRecipientFilesNothing() {
+    signIn();
+    m_dialog->tabs()->setCurrentIndex(1);
+    m_dialog->ShowFolder();
+    QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::NoRecording));
+    pressSpace();
+    // The space bar needs no recipient to start.
+    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    waitForRecordedMs(300);
+    releaseSpace();
+    QTRY_COMPARE(m_dialog->savingWorkers.load(), 0);
+    QCOMPARE(outboxFiles(m_folder), QStringList{});
+}
+
+void TestRecording::shortRecordingCarriesNoOldThumbnail() {
+    signIn();
+    writeFile(GetTempPath() + "vnote.jpg", "the picture of an earlier message");
+    selectContacts({"bob"});
+    pressSpace();
+    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    waitForRecordedMs(100);
+    QVERIFY(m_dialog->recordedMs < 1000);
+    releaseSpace();
+    QTRY_COMPARE(outboxFiles(m_folder).size(), 1);
+    QVERIFY(outboxFiles(m_folder).front().startsWith(QLatin1String("bob;alice;")));
+    QVERIFY(!QFile::exists(GetTempPath() + "vnote.jpg"));
+}
+
+void TestRecording::mouseReleaseInsideFilesOutsideCancels_data() {
+    QTest::addColumn<bool>("inside");
+    QTest::newRow("inside the indicator") << true;
+    QTest::newRow("outside the indicator") << false;
+}
+
+void TestRecording::mouseReleaseInsideFilesOutsideCancels() {
+    QFETCH(bool, inside);
+    signIn();
+    selectContacts({"dave"});
+    const QPoint onIndicator = m_dialog->indicator()->geometry().center();
+    QTest::mousePress(m_dialog.get(), Qt::LeftButton, {}, onIndicator);
+    QCOMPARE(m_dialog->gestureActive.load(), 1);
+    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    waitForRecordedMs(1200);
+    QTest::mouseRelease(m_dialog.get(), Qt::LeftButton, {},
+                        inside ? onIndicator : QPoint(600, 300));
+    if (inside) {
+        QTRY_COMPARE(outboxFiles(m_folder).size(), 2);
+        return;
+    }
+    QCOMPARE(m_dialog->statusText(), QStringLiteral("Cancelled"));
+    QTRY_COMPARE(m_dialog->statusText(), QString());
+    QCOMPARE(m_dialog->savingWorkers.load(), 0);
+    QCOMPARE(outboxFiles(m_folder), QStringList{});
+    // The cancelled recording stays in the temporary folder.
+    QVERIFY(QFile::exists(GetTempPath() + "vnote.wmv"));
+}
+
+void TestRecording::pressWithoutRecipientDoesNothing() {
+    signIn();
+    m_dialog->tabs()->setCurrentIndex(3);
+    m_dialog->ShowFolder();
+    m_dialog->contactList()->clearSelection();
+    QTest::mousePress(m_dialog.get(), Qt::LeftButton, {},
+                      m_dialog->indicator()->geometry().center());
+    QCOMPARE(m_dialog->gestureActive.load(), 0);
+    QCOMPARE(m_dialog->statusText(), QString());
+    QTest::mouseRelease(m_dialog.get(), Qt::LeftButton, {},
+                        m_dialog->indicator()->geometry().center());
+}
+
+void TestRecording::thirtySecondLimitStopsAndFiles() {
+    signIn();
+    selectContacts({"bob"});
+    pressSpace();
+    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    waitForRecordedMs(1200);
+    // Thirty seconds of recorded time stop the recording while the key is
+    // still held.
+    m_dialog->recordedMs = 30000;
+    QTRY_COMPARE(m_dialog->recording.load(), 0);
+    QCOMPARE(m_dialog->gestureActive.load(), 0);
+    QTRY_COMPARE(outboxFiles(m_folder).size(), 2);
+    // The later key-up finds no gesture and only clears the status.
+    releaseSpace();
+    QCOMPARE(m_dialog->statusText(), QString());
+    QCOMPARE(outboxFiles(m_folder).size(), 2);
+}
+
+void TestRecording::indicatorFollowsTabsAndSelection() {
+    signIn();
+    selectContacts({"bob"});
+    QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::Ready));
+    m_dialog->tabs()->setCurrentIndex(1);
+    m_dialog->ShowFolder();
+    m_dialog->GetRecipients();
+    QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::NoRecording));
+}
+
+void TestRecording::previewSummary_data() {
+    QTest::addColumn<QStringList>("selected");
+    QTest::addColumn<int>("bitmap");
+    QTest::addColumn<QRect>("pictureRect");
+    QTest::newRow("none") << QStringList{} << kBitmapNoRecipient << QRect(4, 10, 320, 240);
+    QTest::newRow("one without picture")
+        << QStringList{"bob"} << kBitmapOneContact << QRect(64, 20, 192, 168);
+    QTest::newRow("three") << QStringList{"bob", "carol", "dave"} << kBitmapSeveralContacts
+                           << QRect(64, 20, 192, 168);
+}
+
+void TestRecording::previewSummary() {
+    QFETCH(QStringList, selected);
+    QFETCH(int, bitmap);
+    QFETCH(QRect, pictureRect);
+    signIn();
+    selectContacts(selected);
+    if (selected.isEmpty()) {
+        m_dialog->tabs()->setCurrentIndex(3);
+        m_dialog->ShowFolder();
+    }
+    QTest::qWait(50);
+    const QImage shot = m_dialog->grab(QRect(0, 0, 330, 260)).toImage();
+    const QImage expected =
+        withColourKey(loadBitmapResource(bitmap))
+            .scaled(pictureRect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // Sample the picture where it is opaque.
+    int compared = 0;
+    for (int y = 8; y < pictureRect.height() - 8; y += 17)
+        for (int x = 8; x < pictureRect.width() - 8; x += 19) {
+            const QColor want = expected.pixelColor(x, y);
+            if (want.alpha() < 255)
+                continue;
+            ++compared;
+            QVERIFY2(sameColour(shot.pixelColor(pictureRect.topLeft() + QPoint(x, y)), want),
+                     qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+        }
+    QVERIFY(compared > 20);
+    // The text line: a count, or the contact's ID and name.
+    const QImage text = shot.copy(QRect(10, 200, 310, 50));
+    bool dark = false;
+    for (int y = 0; y < text.height() && !dark; ++y)
+        for (int x = 0; x < text.width() && !dark; ++x)
+            dark = qGray(text.pixel(x, y)) < 60;
+    QCOMPARE(dark, !selected.isEmpty());
+}
+
+void TestRecording::screenshots() {
+    signIn();
+    selectContacts({"bob", "carol"});
+    pressSpace();
+    QTRY_VERIFY(m_dialog->statusText().startsWith(QLatin1String("Start in 2")));
+    const QString dir = QCoreApplication::applicationDirPath();
+    QVERIFY(m_dialog->grab().save(dir + "/mainwindow-countdown.png"));
+    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    waitForRecordedMs(1200);
+    QVERIFY(m_dialog->grab().save(dir + "/mainwindow-recording.png"));
+    releaseSpace();
+    QTRY_COMPARE(outboxFiles(m_folder).size(), 4);
+}
+
+QTEST_MAIN(TestRecording)
+#include "tst_recording.moc"
