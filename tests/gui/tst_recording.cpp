@@ -7,6 +7,7 @@
 #include "platform/tempfolder.h"
 #include "platform/timerscale.h"
 #include "recorder/capturewindow.h"
+#include "recorder/wmvwriter.h"
 #include "service/sendreceive.h"
 #include "store/contactlist.h"
 #include "store/mytabs.h"
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QTest>
 
 namespace {
@@ -61,6 +63,8 @@ private Q_SLOTS:
     void indicatorFollowsTabsAndSelection();
     void previewSummary_data();
     void previewSummary();
+    void noCameraOffersRetryThenNothingRecords();
+    void frameWriteFailureIsShownAndFilesNothing();
     void screenshots();
 
 private:
@@ -335,6 +339,62 @@ void TestRecording::previewSummary() {
         for (int x = 0; x < text.width() && !dark; ++x)
             dark = qGray(text.pixel(x, y)) < 60;
     QCOMPARE(dark, !selected.isEmpty());
+}
+
+void TestRecording::noCameraOffersRetryThenNothingRecords() {
+    // This machine has no webcam: without the test pattern there is none.
+    const QByteArray camera = qgetenv("CLIPNOTE_CAMERA");
+    qunsetenv("CLIPNOTE_CAMERA");
+    auto restore = qScopeGuard([&camera] { qputenv("CLIPNOTE_CAMERA", camera); });
+    QList<MessageBoxCall> boxes;
+    setMessageBoxHook([&boxes](const MessageBoxCall& call) {
+        boxes.append(call);
+        return boxes.size() == 1 ? QMessageBox::Retry : QMessageBox::Cancel;
+    });
+    m_dialog = std::make_unique<CMainDialog>();
+    m_dialog->timers().stop(kTimerSignIn);
+    m_dialog->show();
+    QVERIFY(m_dialog->completeSignIn());
+    if (boxes.isEmpty())
+        QSKIP("a camera is attached to this machine");
+    // Retry tried again; Cancel left the program without a capture window.
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY(boxes.front().text.startsWith(QLatin1String("Unable to capture video input.")));
+    QCOMPARE(boxes.front().caption, m_core->service().host());
+    QCOMPARE(boxes.front().icon, QMessageBox::Question);
+    QCOMPARE(boxes.front().buttons, QMessageBox::Retry | QMessageBox::Cancel);
+    QVERIFY(!m_dialog->captureWindow());
+    selectContacts({"bob"});
+    QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::NoRecording));
+    pressSpace();
+    QCOMPARE(m_dialog->gestureActive.load(), 0);
+    QCOMPARE(m_dialog->statusText(), QString());
+    releaseSpace();
+}
+
+void TestRecording::frameWriteFailureIsShownAndFilesNothing() {
+    signIn();
+    selectContacts({"bob"});
+    QList<MessageBoxCall> boxes;
+    setMessageBoxHook([&boxes](const MessageBoxCall& call) {
+        boxes.append(call);
+        return QMessageBox::Ok;
+    });
+    CWmvWriter::injectFault(WriterFault::BeginWriting);
+    auto restore = qScopeGuard([] { CWmvWriter::injectFault(WriterFault::None); });
+    pressSpace();
+    QTRY_COMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.front().caption, QStringLiteral("Error Occured"));
+    QCOMPARE(boxes.front().icon, QMessageBox::Critical);
+    QVERIFY(!boxes.front().text.isEmpty());
+    // The capture window is gone until the next sign-in; the gesture goes on.
+    QTRY_VERIFY(!m_dialog->captureWindow());
+    QCOMPARE(m_dialog->gestureActive.load(), 1);
+    releaseSpace();
+    QCOMPARE(m_dialog->gestureActive.load(), 0);
+    QTRY_COMPARE(m_dialog->savingWorkers.load(), 0);
+    QCOMPARE(outboxFiles(m_folder), QStringList{});
+    QCOMPARE(boxes.size(), 1);
 }
 
 void TestRecording::screenshots() {
