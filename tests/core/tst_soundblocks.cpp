@@ -1,5 +1,6 @@
 #include "recorder/soundblocks.h"
 
+#include <QBuffer>
 #include <QTest>
 
 #include <cmath>
@@ -91,6 +92,8 @@ private Q_SLOTS:
     void conversion_data();
     void conversion();
     void recordingFormatPassesUnchanged();
+    void readFromDevice_data();
+    void readFromDevice();
     void unusableFormats_data();
     void unusableFormats();
 };
@@ -142,6 +145,36 @@ void TestSoundBlocks::recordingFormatPassesUnchanged() {
     const Collected out = feed(format, input, {333});
     QCOMPARE(out.sound.size(), input.size() / kSoundBlockBytes * kSoundBlockBytes);
     QCOMPARE(out.sound, input.left(out.sound.size()));
+}
+
+void TestSoundBlocks::readFromDevice_data() {
+    QTest::addColumn<QAudioFormat>("format");
+    QTest::newRow("recording format") << recordingSoundFormat();
+    QTest::newRow("48 kHz stereo 16-bit") << soundFormat(48000, 2, QAudioFormat::Int16);
+}
+
+void TestSoundBlocks::readFromDevice() {
+    // A device read whenever it has something gives the same blocks as the
+    // bytes pushed by hand, however its reads are cut.
+    QFETCH(QAudioFormat, format);
+    const QByteArray input = tone(format, 1.0);
+    const Collected pushed = feed(format, input, {int(input.size())});
+    QVERIFY(!pushed.sizes.isEmpty());
+    Collected read;
+    SoundBlocks blocks(format, [&](const unsigned char* block, int byteCount) {
+        read.sizes.append(byteCount);
+        read.sound.append(reinterpret_cast<const char*>(block), byteCount);
+    });
+    QByteArray shown; // the part the device has received so far
+    QBuffer device(&shown);
+    QVERIFY(device.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    for (qsizetype at = 0; at < input.size(); at += 1001) {
+        shown.append(input.mid(at, 1001));
+        blocks.readFrom(device);
+        QCOMPARE(device.bytesAvailable(), 0);
+    }
+    QCOMPARE(read.sizes, pushed.sizes);
+    QCOMPARE(read.sound, pushed.sound);
 }
 
 void TestSoundBlocks::unusableFormats_data() {
