@@ -1,47 +1,18 @@
 #include "recorder/soundblocks.h"
+#include "recorder/testtone.h"
 
 #include <QBuffer>
 #include <QTest>
 
 #include <cmath>
-#include <cstring>
-#include <limits>
-#include <numbers>
 
 namespace {
 
-// `seconds` of a 440 Hz tone at half of full scale, the same on every channel.
+// `seconds` of the test tone: 440 Hz at half of full scale.
 QByteArray tone(const QAudioFormat& format, double seconds) {
     const int frames = int(std::lround(seconds * format.sampleRate()));
     QByteArray data(frames * format.bytesPerFrame(), '\0');
-    char* at = data.data();
-    for (int i = 0; i < frames; ++i) {
-        const double v = 0.5 * std::sin(2 * std::numbers::pi * 440 * i / format.sampleRate());
-        for (int c = 0; c < format.channelCount(); ++c, at += format.bytesPerSample()) {
-            switch (format.sampleFormat()) {
-            case QAudioFormat::UInt8:
-                *reinterpret_cast<quint8*>(at) = quint8(std::lround(128 + 127 * v));
-                break;
-            case QAudioFormat::Int16: {
-                const auto s = qint16(std::lround(32767 * v));
-                std::memcpy(at, &s, sizeof s);
-                break;
-            }
-            case QAudioFormat::Int32: {
-                const auto s = qint32(std::lround(std::numeric_limits<qint32>::max() * v));
-                std::memcpy(at, &s, sizeof s);
-                break;
-            }
-            case QAudioFormat::Float: {
-                const auto s = float(v);
-                std::memcpy(at, &s, sizeof s);
-                break;
-            }
-            default:
-                break;
-            }
-        }
-    }
+    TestToneDevice::writeTone(format, 0, frames, data.data());
     return data;
 }
 
