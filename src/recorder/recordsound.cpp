@@ -11,11 +11,6 @@
 
 #include <chrono>
 
-namespace {
-// Captured sound is read from the device in pieces of at most this size.
-constexpr std::size_t kReadBytes = 16384;
-} // namespace
-
 // The object in the audio thread that the three messages are posted to.
 class RecordSound::Receiver : public QObject {
 public:
@@ -37,7 +32,7 @@ private:
 
 RecordSound::RecordSound(QObject* parent)
     : QThread(parent), m_sourceFactory(&SoundSource::createDefault),
-      m_receiver(std::make_unique<Receiver>(*this)), m_readBuffer(kReadBytes) {
+      m_receiver(std::make_unique<Receiver>(*this)) {
     setObjectName(QStringLiteral("RecordSound"));
     m_receiver->moveToThread(this);
 }
@@ -158,15 +153,8 @@ void RecordSound::endCapture() {
 }
 
 void RecordSound::readSound() {
-    if (m_recording.load() == 0 || !m_source || !m_source->device())
-        return;
-    QIODevice* device = m_source->device();
-    for (;;) {
-        const qint64 read = device->read(m_readBuffer.data(), qint64(m_readBuffer.size()));
-        if (read <= 0)
-            break;
-        m_blocks->push(m_readBuffer.data(), read);
-    }
+    if (m_recording.load() == 1 && m_source && m_source->device())
+        m_blocks->readFrom(*m_source->device());
 }
 
 void RecordSound::handOver(const unsigned char* block, int byteCount) {

@@ -9,7 +9,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 class CWmvWriter;
 class SoundBlocks;
@@ -103,5 +102,4 @@ private:
     std::unique_ptr<Receiver> m_receiver; // lives in the thread
     std::unique_ptr<SoundSource> m_source;
     std::unique_ptr<SoundBlocks> m_blocks;
-    std::vector<char> m_readBuffer;
 };

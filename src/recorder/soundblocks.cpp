@@ -1,5 +1,7 @@
 #include "recorder/soundblocks.h"
 
+#include <QIODevice>
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/mathematics.h>
@@ -77,6 +79,7 @@ SoundBlocks::SoundBlocks(const QAudioFormat& input, Sink sink) : m_sink(std::mov
         m_converted.resize(static_cast<std::size_t>(
             av_rescale_rnd(kChunkFrames, kSoundSampleRate, input.sampleRate(), AV_ROUND_UP) +
             kConverterSlack));
+        m_captured.resize(static_cast<std::size_t>(kChunkFrames) * m_inputFrameBytes);
     }
     m_valid = true;
 }
@@ -109,6 +112,29 @@ void SoundBlocks::push(const char* data, std::int64_t size) {
     }
     m_partialBytes = static_cast<int>(size % m_inputFrameBytes);
     std::memcpy(m_partial.data(), bytes, static_cast<std::size_t>(m_partialBytes));
+}
+
+void SoundBlocks::readFrom(QIODevice& device) {
+    if (!m_valid)
+        return;
+    for (;;) {
+        if (m_native) {
+            auto* room = reinterpret_cast<char*>(m_block.data() + m_fill);
+            const qint64 read = device.read(room, kSoundBlockBytes - m_fill);
+            if (read <= 0)
+                return;
+            m_fill += static_cast<int>(read);
+            if (m_fill == kSoundBlockBytes) {
+                m_fill = 0;
+                m_sink(m_block.data(), kSoundBlockBytes);
+            }
+        } else {
+            const qint64 read = device.read(m_captured.data(), qint64(m_captured.size()));
+            if (read <= 0)
+                return;
+            push(m_captured.data(), read);
+        }
+    }
 }
 
 void SoundBlocks::pushFrames(const std::uint8_t* frames, int count) {

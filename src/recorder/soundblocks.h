@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+class QIODevice;
 struct SwrContext;
 
 // The sound a recording is written with: 8-bit unsigned mono PCM at 22,050
@@ -42,6 +43,9 @@ public:
     // Bytes in the input format, in pieces of any size: a sample frame split
     // between two pieces is joined up.
     void push(const char* data, std::int64_t size);
+    // Takes everything the device has to give. Sound in the recording format
+    // is read straight into the block, so the writer's is its only copy.
+    void readFrom(QIODevice& device);
 
 private:
     void pushFrames(const std::uint8_t* frames, int count);
@@ -53,7 +57,8 @@ private:
     int m_inputFrameBytes = 1;
     SwrContext* m_converter = nullptr;
     std::vector<std::uint8_t> m_converted;
-    static constexpr int kMaxFrameBytes = 64;             // 16 channels of 32-bit samples
+    std::vector<char> m_captured;             // what is read from a device before conversion
+    static constexpr int kMaxFrameBytes = 64; // 16 channels of 32-bit samples
     std::array<std::uint8_t, kMaxFrameBytes> m_partial{}; // the start of a split sample frame
     int m_partialBytes = 0;
     std::array<unsigned char, kSoundBlockBytes> m_block{};

@@ -7,7 +7,38 @@
 #include <numbers>
 
 namespace {
+
 constexpr double kAmplitude = 0.5; // of full scale
+
+void putSample(const QAudioFormat& format, char* at, double value) {
+    switch (format.sampleFormat()) {
+    case QAudioFormat::UInt8: {
+        const auto sample = static_cast<quint8>(std::lround(128 + 127 * value));
+        std::memcpy(at, &sample, sizeof sample);
+        break;
+    }
+    case QAudioFormat::Int16: {
+        const auto sample =
+            static_cast<qint16>(std::lround(std::numeric_limits<qint16>::max() * value));
+        std::memcpy(at, &sample, sizeof sample);
+        break;
+    }
+    case QAudioFormat::Int32: {
+        const auto sample =
+            static_cast<qint32>(std::lround(std::numeric_limits<qint32>::max() * value));
+        std::memcpy(at, &sample, sizeof sample);
+        break;
+    }
+    case QAudioFormat::Float: {
+        const auto sample = static_cast<float>(value);
+        std::memcpy(at, &sample, sizeof sample);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
 } // namespace
 
 TestToneDevice::TestToneDevice(const QAudioFormat& format, QObject* parent)
@@ -71,41 +102,19 @@ void TestToneDevice::produce() {
     m_filled = keep;
     m_readFrom = 0;
 
-    const int sampleBytes = m_format.bytesPerSample();
-    for (qint64 i = 0; i < frames; ++i, ++m_framesMade) {
-        const double value = kAmplitude * std::sin(2 * std::numbers::pi * kFrequencyHz *
-                                                   double(m_framesMade) / m_format.sampleRate());
-        for (int channel = 0; channel < m_format.channelCount(); ++channel, m_filled += sampleBytes)
-            putSample(m_buffer.data() + m_filled, value);
-    }
+    writeTone(m_format, m_framesMade, frames, m_buffer.data() + m_filled);
+    m_framesMade += frames;
+    m_filled += frames * frameBytes;
     emit readyRead();
 }
 
-void TestToneDevice::putSample(char* at, double value) const {
-    switch (m_format.sampleFormat()) {
-    case QAudioFormat::UInt8: {
-        const auto sample = static_cast<quint8>(std::lround(128 + 127 * value));
-        std::memcpy(at, &sample, sizeof sample);
-        break;
-    }
-    case QAudioFormat::Int16: {
-        const auto sample =
-            static_cast<qint16>(std::lround(std::numeric_limits<qint16>::max() * value));
-        std::memcpy(at, &sample, sizeof sample);
-        break;
-    }
-    case QAudioFormat::Int32: {
-        const auto sample =
-            static_cast<qint32>(std::lround(std::numeric_limits<qint32>::max() * value));
-        std::memcpy(at, &sample, sizeof sample);
-        break;
-    }
-    case QAudioFormat::Float: {
-        const auto sample = static_cast<float>(value);
-        std::memcpy(at, &sample, sizeof sample);
-        break;
-    }
-    default:
-        break;
+void TestToneDevice::writeTone(const QAudioFormat& format, qint64 firstFrame, qint64 frames,
+                               char* out) {
+    const int sampleBytes = format.bytesPerSample();
+    for (qint64 frame = firstFrame; frame < firstFrame + frames; ++frame) {
+        const double value = kAmplitude * std::sin(2 * std::numbers::pi * kFrequencyHz *
+                                                   double(frame) / format.sampleRate());
+        for (int channel = 0; channel < format.channelCount(); ++channel, out += sampleBytes)
+            putSample(format, out, value);
     }
 }

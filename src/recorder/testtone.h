@@ -25,6 +25,10 @@ public:
     bool start();
     void stop();
 
+    // Frames [firstFrame, firstFrame + frames) of the tone, at half of full
+    // scale and the same on every channel.
+    static void writeTone(const QAudioFormat& format, qint64 firstFrame, qint64 frames, char* out);
+
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override;
 
@@ -34,7 +38,6 @@ protected:
 
 private:
     void produce();
-    void putSample(char* at, double value) const;
 
     QAudioFormat m_format;
     QTimer m_timer;

@@ -13,6 +13,7 @@
 #include <QIODevice>
 #include <QMediaDevices>
 #include <QMutex>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -312,12 +313,6 @@ void TestRecordSound::stopAndEndWhileIdle() {
     QTRY_COMPARE(recorder.finished(), 1);
     QCOMPARE(recorder.recording(), 0);
     QCOMPARE(m_sources.created.load(), 0);
-    // The thread goes on answering: a later recording still gets sound.
-    std::shared_ptr<CWmvWriter> writer = newWriter();
-    HandOverLog handed;
-    recorder.setHandOverTap(handed.tap());
-    start(recorder, writer);
-    QTRY_VERIFY(handed.blocks.load() > 0);
 }
 
 void TestRecordSound::nothingReachesWriterAfterStop() {
@@ -350,6 +345,8 @@ void TestRecordSound::heldUpHandOverStillFinishesFile() {
     logSources(recorder);
     QSemaphore entered;
     QSemaphore release;
+    // A failing check must not leave the audio thread held for good.
+    auto letGo = qScopeGuard([&] { release.release(); });
     std::atomic<bool> holdNext{false};
     recorder.setHandOverTap([&](const unsigned char*, int) {
         if (holdNext.exchange(false)) {
@@ -366,7 +363,11 @@ void TestRecordSound::heldUpHandOverStillFinishesFile() {
     // The audio thread still holds the writer, closed: the file is complete.
     QCOMPARE(writer.use_count(), 2);
     writer.reset();
-    QCOMPARE(probe(videoPath()).stream(u"video"_s)->decoded, 3);
+    const Probe info = probe(videoPath());
+    QVERIFY(info.stream(u"video"_s));
+    QCOMPARE(info.stream(u"video"_s)->decoded, 3);
+    QCOMPARE(recorder.finished(), 0);
+    letGo.dismiss();
     release.release();
     QTRY_COMPARE(recorder.finished(), 1);
 }
@@ -442,6 +443,7 @@ void TestRecordSound::missingMicrophone() {
     QCOMPARE(m_alerts.size(), 1);
     // The picture is kept; the sound stream has nothing in it.
     const Probe info = probe(videoPath());
+    QVERIFY(info.stream(u"video"_s));
     QCOMPARE(info.stream(u"video"_s)->decoded, 3);
     QVERIFY(!info.stream(u"audio"_s) || info.stream(u"audio"_s)->decoded == 0);
 }

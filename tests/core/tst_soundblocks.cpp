@@ -1,46 +1,18 @@
 #include "recorder/soundblocks.h"
+#include "recorder/testtone.h"
 
+#include <QBuffer>
 #include <QTest>
 
 #include <cmath>
-#include <cstring>
-#include <limits>
-#include <numbers>
 
 namespace {
 
-// `seconds` of a 440 Hz tone at half of full scale, the same on every channel.
+// `seconds` of the test tone: 440 Hz at half of full scale.
 QByteArray tone(const QAudioFormat& format, double seconds) {
     const int frames = int(std::lround(seconds * format.sampleRate()));
     QByteArray data(frames * format.bytesPerFrame(), '\0');
-    char* at = data.data();
-    for (int i = 0; i < frames; ++i) {
-        const double v = 0.5 * std::sin(2 * std::numbers::pi * 440 * i / format.sampleRate());
-        for (int c = 0; c < format.channelCount(); ++c, at += format.bytesPerSample()) {
-            switch (format.sampleFormat()) {
-            case QAudioFormat::UInt8:
-                *reinterpret_cast<quint8*>(at) = quint8(std::lround(128 + 127 * v));
-                break;
-            case QAudioFormat::Int16: {
-                const auto s = qint16(std::lround(32767 * v));
-                std::memcpy(at, &s, sizeof s);
-                break;
-            }
-            case QAudioFormat::Int32: {
-                const auto s = qint32(std::lround(std::numeric_limits<qint32>::max() * v));
-                std::memcpy(at, &s, sizeof s);
-                break;
-            }
-            case QAudioFormat::Float: {
-                const auto s = float(v);
-                std::memcpy(at, &s, sizeof s);
-                break;
-            }
-            default:
-                break;
-            }
-        }
-    }
+    TestToneDevice::writeTone(format, 0, frames, data.data());
     return data;
 }
 
@@ -91,6 +63,8 @@ private Q_SLOTS:
     void conversion_data();
     void conversion();
     void recordingFormatPassesUnchanged();
+    void readFromDevice_data();
+    void readFromDevice();
     void unusableFormats_data();
     void unusableFormats();
 };
@@ -142,6 +116,36 @@ void TestSoundBlocks::recordingFormatPassesUnchanged() {
     const Collected out = feed(format, input, {333});
     QCOMPARE(out.sound.size(), input.size() / kSoundBlockBytes * kSoundBlockBytes);
     QCOMPARE(out.sound, input.left(out.sound.size()));
+}
+
+void TestSoundBlocks::readFromDevice_data() {
+    QTest::addColumn<QAudioFormat>("format");
+    QTest::newRow("recording format") << recordingSoundFormat();
+    QTest::newRow("48 kHz stereo 16-bit") << soundFormat(48000, 2, QAudioFormat::Int16);
+}
+
+void TestSoundBlocks::readFromDevice() {
+    // A device read whenever it has something gives the same blocks as the
+    // bytes pushed by hand, however its reads are cut.
+    QFETCH(QAudioFormat, format);
+    const QByteArray input = tone(format, 1.0);
+    const Collected pushed = feed(format, input, {int(input.size())});
+    QVERIFY(!pushed.sizes.isEmpty());
+    Collected read;
+    SoundBlocks blocks(format, [&](const unsigned char* block, int byteCount) {
+        read.sizes.append(byteCount);
+        read.sound.append(reinterpret_cast<const char*>(block), byteCount);
+    });
+    QByteArray shown; // the part the device has received so far
+    QBuffer device(&shown);
+    QVERIFY(device.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    for (qsizetype at = 0; at < input.size(); at += 1001) {
+        shown.append(input.mid(at, 1001));
+        blocks.readFrom(device);
+        QCOMPARE(device.bytesAvailable(), 0);
+    }
+    QCOMPARE(read.sizes, pushed.sizes);
+    QCOMPARE(read.sound, pushed.sound);
 }
 
 void TestSoundBlocks::unusableFormats_data() {
