@@ -47,8 +47,10 @@ RecordSound::~RecordSound() {
 }
 
 bool RecordSound::CreateThread() {
+    // The device holds half a second of sound, so capture keeps up at low
+    // priority; the window and the frame encoder come first.
     if (!isRunning())
-        start();
+        start(QThread::LowPriority);
     return isRunning();
 }
 

@@ -21,9 +21,9 @@ class SoundBlocks;
 // started on the first recording and runs until the object is destroyed.
 //
 // The session, for each recording: CreateThread() unless threadCreated(),
-// setWriter(), setPriority(QThread::LowPriority), post WM_RECORD_START. To
-// stop: post WM_RECORD_STOP and WM_RECORD_END, call waitUntilStopped(), then
-// drop its own reference to the writer, which finishes the file.
+// setWriter(), post WM_RECORD_START. To stop: post WM_RECORD_STOP and
+// WM_RECORD_END, call waitUntilStopped(), then drop its own reference to the
+// writer, which finishes the file.
 //
 // The device's sound arrives on this thread too, so a stop handled here is
 // never overtaken by a block of the stopped capture. The writer is shared so
@@ -44,7 +44,8 @@ public:
     explicit RecordSound(QObject* parent = nullptr);
     ~RecordSound() override;
 
-    // Starts the thread, once; false when it could not be started.
+    // Starts the thread below normal priority, once; false when it could
+    // not be started.
     bool CreateThread();
     bool threadCreated() const { return isRunning(); }
 
