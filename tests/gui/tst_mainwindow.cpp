@@ -390,7 +390,8 @@ void TestMainWindow::screenshot() {
     m_dialog->resize(760, 600);
     QCoreApplication::processEvents();
     const QImage shot = m_dialog->grab().toImage();
-    const QString path = QDir(QCoreApplication::applicationDirPath()).filePath("mainwindow.png");
+    const QString path = QDir(QCoreApplication::applicationDirPath())
+                             .filePath("mainwindow-" + QGuiApplication::platformName() + ".png");
     QVERIFY(shot.save(path));
     QVERIFY(QFileInfo(path).size() > 0);
     QCOMPARE(shot.size(), m_dialog->size() * shot.devicePixelRatio());

@@ -403,10 +403,11 @@ void TestRecording::screenshots() {
     pressSpace();
     QTRY_VERIFY(m_dialog->statusText().startsWith(QLatin1String("Start in 2")));
     const QString dir = QCoreApplication::applicationDirPath();
-    QVERIFY(m_dialog->grab().save(dir + "/mainwindow-countdown.png"));
+    const QString platform = QGuiApplication::platformName();
+    QVERIFY(m_dialog->grab().save(dir + "/mainwindow-countdown-" + platform + ".png"));
     QTRY_VERIFY(m_dialog->recording.load() == 1);
     waitForRecordedMs(1200);
-    QVERIFY(m_dialog->grab().save(dir + "/mainwindow-recording.png"));
+    QVERIFY(m_dialog->grab().save(dir + "/mainwindow-recording-" + platform + ".png"));
     releaseSpace();
     QTRY_COMPARE(outboxFiles(m_folder).size(), 4);
 }
