@@ -128,13 +128,29 @@ private:
     bool store(const char* data, qsizetype size) {
         if (size == 0)
             return true;
-        if (m_file.write(data, size) != size) {
-            m_failed = true;
-            return false;
-        }
+        // The file is written in large pieces; the record's small reads
+        // would otherwise cost a buffer copy and bookkeeping each.
+        if (m_pending.capacity() < kPendingBytes)
+            m_pending.reserve(kPendingBytes);
+        m_pending.append(data, size);
         m_wrote = true;
-        return true;
+        return m_pending.size() < kPendingBytes || writePending();
     }
+
+public:
+    // Writes what is held; false when the file refused it.
+    bool writePending() {
+        if (m_pending.isEmpty())
+            return !m_failed;
+        if (m_file.write(m_pending) != m_pending.size())
+            m_failed = true;
+        m_pending.resize(0);
+        return !m_failed;
+    }
+
+private:
+    static constexpr qsizetype kPendingBytes = 256 * 1024;
+    QByteArray m_pending;
 
     QFile& m_file;
     MessageTransfer::ReadCounts& m_counts;
@@ -268,7 +284,7 @@ int MessageTransfer::DownloadMessage(const QString& targetPath, const QString& u
     m_lastReads = {};
     const QString workingPath = targetPath + QLatin1Char('~');
     QFile working(workingPath);
-    if (!working.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!working.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         QFile::remove(workingPath);
         return 0;
     }
@@ -295,7 +311,7 @@ int MessageTransfer::DownloadMessage(const QString& targetPath, const QString& u
         curl_easy_cleanup(h);
         curl_slist_free_all(headers);
     }
-    const bool flushed = working.flush();
+    const bool flushed = sink.writePending() && working.flush();
     working.close();
     if (!complete || !flushed || !sink.wroteData()) {
         QFile::remove(workingPath);
