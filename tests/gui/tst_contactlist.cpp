@@ -99,9 +99,9 @@ void TestContactList::fill_data() {
 void TestContactList::fill() {
     QFETCH(QStringList, files);
     QFETCH(QStringList, rows);
-    for (const QString& spec : files) {
-        const qsizetype at = spec.indexOf(QLatin1Char('='));
-        m_world.put(Folder::Contacts, spec.left(at), spec.mid(at + 1).toUtf8());
+    for (const QString& entry : files) {
+        const qsizetype at = entry.indexOf(QLatin1Char('='));
+        m_world.put(Folder::Contacts, entry.left(at), entry.mid(at + 1).toUtf8());
     }
     CContactList list(&m_world.window);
     list.Refill(0);

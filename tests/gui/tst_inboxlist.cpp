@@ -85,11 +85,11 @@ void TestInBoxList::fillAndOrder() {
     QFETCH(QStringList, files);
     QFETCH(QStringList, folders);
     QFETCH(QStringList, rows);
-    for (const QString& spec : files) {
-        const QString name = spec.section(QLatin1Char('@'), 0, 0);
+    for (const QString& entry : files) {
+        const QString name = entry.section(QLatin1Char('@'), 0, 0);
         m_world.put(Folder::Inbox, name);
         m_world.setDate(Folder::Inbox, name,
-                        kToday.addSecs(-60 * spec.section(QLatin1Char('@'), 1).toInt()));
+                        kToday.addSecs(-60 * entry.section(QLatin1Char('@'), 1).toInt()));
     }
     for (const QString& folder : folders)
         QVERIFY(QDir().mkpath(m_world.path(Folder::Inbox, folder)));
