@@ -116,10 +116,7 @@ void CMainDialog::playItem(const QString& text, bool inbox) {
         return;
     // The row is drawn black from now on.
     m_inbox->viewport()->update();
-    const int unread = CountFiles(0, QStringLiteral(".jpg"), true);
-    m_tabs->setCount(0, unread);
-    setTrayBlinking(unread > 0);
-    m_tabs->repaint();
+    UpdateCounts(0);
 }
 
 void CMainDialog::setTrayBlinking(bool blinking) {

@@ -77,6 +77,8 @@ private Q_SLOTS:
 
 private:
     User makeUser(const QString& id);
+    // Starts the headless client for one cycle as that user.
+    void startSync(QProcess& client, const User& user, const QString& serviceUrl = {});
     SyncRun sync(const User& user, const QString& serviceUrl = {});
     void queueMessage(const User& from, const QString& to, int tick, qint64 size = 5000);
 
@@ -120,8 +122,7 @@ User TestMessageRoad::makeUser(const QString& id) {
     return user;
 }
 
-SyncRun TestMessageRoad::sync(const User& user, const QString& serviceUrl) {
-    QProcess client;
+void TestMessageRoad::startSync(QProcess& client, const User& user, const QString& serviceUrl) {
     client.setWorkingDirectory(user.home);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", user.config);
@@ -131,6 +132,11 @@ SyncRun TestMessageRoad::sync(const User& user, const QString& serviceUrl) {
     client.start(qEnvironmentVariable("CLIPNOTE_CLIENT_BIN"),
                  {"--sync-once", "--user", user.id, "--password-file", passwordFile, "--service",
                   serviceUrl.isEmpty() ? m_server->baseUrl() : serviceUrl});
+}
+
+SyncRun TestMessageRoad::sync(const User& user, const QString& serviceUrl) {
+    QProcess client;
+    startSync(client, user, serviceUrl);
     SyncRun run;
     if (!client.waitForFinished(60000)) {
         client.kill();
@@ -247,14 +253,7 @@ void TestMessageRoad::serverKilledDuringUpload() {
     // A large message keeps the upload busy long enough to cut it.
     queueMessage(m_alice, m_bob.id, 7, 48 * 1024 * 1024);
     QProcess client;
-    client.setWorkingDirectory(m_alice.home);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", m_alice.config);
-    env.insert("TMPDIR", m_alice.temp);
-    client.setProcessEnvironment(env);
-    client.start(qEnvironmentVariable("CLIPNOTE_CLIENT_BIN"),
-                 {"--sync-once", "--user", m_alice.id, "--password-file",
-                  QFileInfo(m_alice.home).path() + "/password", "--service", m_server->baseUrl()});
+    startSync(client, m_alice);
     QTest::qWait(300);
     m_server->kill();
     // The client may be done already, before or after the cut.
@@ -276,14 +275,7 @@ void TestMessageRoad::serverKilledDuringDownload() {
     queueMessage(m_alice, m_bob.id, 8, size);
     QCOMPARE(sync(m_alice).exitCode, 0);
     QProcess client;
-    client.setWorkingDirectory(m_bob.home);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", m_bob.config);
-    env.insert("TMPDIR", m_bob.temp);
-    client.setProcessEnvironment(env);
-    client.start(qEnvironmentVariable("CLIPNOTE_CLIENT_BIN"),
-                 {"--sync-once", "--user", m_bob.id, "--password-file",
-                  QFileInfo(m_bob.home).path() + "/password", "--service", m_server->baseUrl()});
+    startSync(client, m_bob);
     QTest::qWait(250);
     m_server->kill();
     QVERIFY(client.state() == QProcess::NotRunning || client.waitForFinished(60000));
