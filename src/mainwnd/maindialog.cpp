@@ -78,6 +78,9 @@ CMainDialog::CMainDialog(QWidget* parent) : QDialog(parent) {
     // Painting covers the whole client area, so nothing is erased first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(kMinimumSize);
+    m_spaceRelease.setSingleShot(true);
+    m_spaceRelease.setInterval(kSpaceReleaseSettleMs);
+    connect(&m_spaceRelease, &QTimer::timeout, this, &CMainDialog::spaceReleased);
     OnInitDialog();
 }
 
@@ -346,8 +349,10 @@ void CMainDialog::onNewMessage(const PrivateEvent& event) {
 
 void CMainDialog::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
-        // Minimising hides the window; the tray icon brings it back.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && m_tray &&
+        m_tray->isVisibleInTray()) {
+        // Minimising hides the window; the tray icon brings it back. Without
+        // a tray nothing could, so the window then minimises as any other.
         QMetaObject::invokeMethod(
             this,
             [this] {

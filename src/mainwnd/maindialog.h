@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QStringList>
+#include <QTimer>
 
 #include <array>
 #include <atomic>
@@ -49,6 +50,11 @@ public:
     explicit CMainDialog(QWidget* parent = nullptr);
     ~CMainDialog() override;
 
+    // How long a space-bar release waits for the press of an auto-repeat
+    // pair before it counts: repeat pairs come within a few milliseconds,
+    // the keyboard's repeat delay is hundreds.
+    static constexpr int kSpaceReleaseSettleMs = 60;
+
     // Flags shared with the worker threads.
     std::atomic<int> gestureActive{0};
     std::atomic<int> playerShown{0};
@@ -78,6 +84,8 @@ public:
     // One 320 x 240 bottom-up BGR frame from the capture window.
     void OnCaptureFrame(const unsigned char* frame);
     CCaptureWindow* captureWindow() const { return m_captureWindow; }
+    // A space-bar release is waiting to learn whether the key went up.
+    bool spaceReleasePending() const { return m_spaceRelease.isActive(); }
     CWmvWriter* writer() const { return m_writer.get(); }
 
     void OnCancel();
@@ -158,7 +166,17 @@ private:
     void repaintPreview();
     bool workersStopped() const { return workerStopped.load() && savingWorkers.load() == 0; }
     bool hasCaptureWindow() const { return m_captureWindow != nullptr; }
-    void gestureStart();
+    // byMouse: the press on the indicator, whose release must reach the
+    // window wherever the pointer is; the space bar never grabs the pointer.
+    void gestureStart(bool byMouse);
+    // A space-bar release that no press followed at once: the key is up.
+    void spaceReleased();
+    // Turns the camera on for a gesture; false when it cannot start and the
+    // user gave up retrying.
+    bool startCamera();
+    void stopCamera();
+    // The capture failure box; true for Retry.
+    bool askRetryCapture();
     void grabFrame();
     void countdownTick();
     void recordingTick();
@@ -166,6 +184,7 @@ private:
     bool writeFrame(const unsigned char* frame);
     QRect indicatorRect() const;
     bool handleKey(QKeyEvent* event);
+    void releasePointer();
 
     WindowTimers m_timers{this};
     bool m_ending = false;
@@ -191,6 +210,12 @@ private:
     TrayIcon* m_tray = nullptr;
     // The webcam preview, set up after sign-in.
     CCaptureWindow* m_captureWindow = nullptr;
+    // The countdown has ended but the camera has not given a picture yet;
+    // the recording starts with its first one.
+    bool m_waitingForCamera = false;
+    // Key auto-repeat can arrive as a release and a press that are not
+    // marked as repeats; a release counts once no press followed it.
+    QTimer m_spaceRelease;
     std::shared_ptr<CWmvWriter> m_writer;
     std::unique_ptr<RecordSound> m_recorder;
 };

@@ -31,9 +31,12 @@ void CMainDialog::ShowFolder() {
     m_sent->hide();
     m_contacts->hide();
     stopPlayer();
-    if (m_captureWindow)
+    // A recording in progress keeps its live preview whatever tab is shown.
+    const bool recordingShown = gestureActive.load() != 0;
+    if (m_captureWindow && !recordingShown)
         m_captureWindow->hide();
-    SetIndicator(RecordIndicator::NoRecording);
+    if (!recordingShown)
+        SetIndicator(RecordIndicator::NoRecording);
 
     switch (currentTab()) {
     case 0: {
@@ -41,7 +44,7 @@ void CMainDialog::ShowFolder() {
         m_inbox->show();
         m_inbox->raise();
         const QList<int> rows = m_inbox->selectedRowNumbers();
-        if (!rows.isEmpty() && m_store) {
+        if (!rows.isEmpty() && m_store && !recordingShown) {
             const QString name = m_inbox->textAt(rows.front());
             markRead(name);
             m_player->setURL(m_store->path(Folder::Inbox, name));
@@ -100,7 +103,7 @@ void CMainDialog::onSentItemChanged(const QString& text, bool selected) {
 
 void CMainDialog::playItem(const QString& text, bool inbox) {
     const QStringList recipients = GetRecipients();
-    if (recipients.size() != 1 || !m_store) {
+    if (recipients.size() != 1 || !m_store || gestureActive.load()) {
         repaintPreview();
         return;
     }

@@ -46,11 +46,18 @@ void CMainDialog::paintEvent(QPaintEvent*) {
     }
 }
 
-void CMainDialog::gestureStart() {
+void CMainDialog::gestureStart(bool byMouse) {
     if (gestureActive.load() || !hasCaptureWindow())
         return;
+    if (!startCamera())
+        return;
     setStatusText(QStringLiteral("Start in 3 seconds..."));
-    grabMouse();
+    if (byMouse)
+        grabMouse();
+    // The user must see themselves, not the message that was playing.
+    if (playerShown.load())
+        stopPlayer();
+    m_captureWindow->raise();
     m_captureWindow->show();
     countdown = 3;
     m_timers.start(kTimerCountdown, kPeriodCountdownMs);
@@ -58,20 +65,24 @@ void CMainDialog::gestureStart() {
     SetIndicator(RecordIndicator::CountingDown);
 }
 
+void CMainDialog::releasePointer() {
+    if (QWidget::mouseGrabber() == this)
+        releaseMouse();
+}
+
 void CMainDialog::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         const QStringList recipients = GetRecipients();
         if (!recipients.isEmpty() && hasCaptureWindow() &&
             indicatorRect().contains(event->position().toPoint()))
-            gestureStart();
+            gestureStart(true);
     }
     QDialog::mousePressEvent(event);
 }
 
 void CMainDialog::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
-        if (QWidget::mouseGrabber() == this)
-            releaseMouse();
+        releasePointer();
         FinishRecording(!indicatorRect().contains(event->position().toPoint()));
     }
     QDialog::mouseReleaseEvent(event);
@@ -93,14 +104,13 @@ bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
 bool CMainDialog::handleKey(QKeyEvent* event) {
     if (event->key() == Qt::Key_Space) {
         if (event->type() == QEvent::KeyPress) {
-            if (!gestureActive.load() && hasCaptureWindow())
-                gestureStart();
+            // A press right after a release: the key never went up.
+            if (m_spaceRelease.isActive())
+                m_spaceRelease.stop();
+            else if (!gestureActive.load() && hasCaptureWindow())
+                gestureStart(false);
         } else if (!event->isAutoRepeat()) {
-            if (gestureActive.load()) {
-                m_timers.stop(kTimerCountdown);
-                FinishRecording(false);
-            }
-            setStatusText(QString());
+            m_spaceRelease.start();
         }
         return true;
     }
@@ -110,4 +120,12 @@ bool CMainDialog::handleKey(QKeyEvent* event) {
         return true;
     }
     return false;
+}
+
+void CMainDialog::spaceReleased() {
+    if (gestureActive.load()) {
+        m_timers.stop(kTimerCountdown);
+        FinishRecording(false);
+    }
+    setStatusText(QString());
 }

@@ -44,31 +44,53 @@ const QString& captureFailureText() {
 } // namespace
 
 void CMainDialog::SetupCapture() {
-    for (;;) {
-        auto* capture = new CCaptureWindow(this);
-        capture->setObjectName(QStringLiteral("captureWindow"));
-        capture->setGeometry(previewRect());
-        capture->hide();
-        if (capture->connectDriver()) {
-            capture->setFrameCallback(
-                [this](const unsigned char* frame) { OnCaptureFrame(frame); });
-            m_captureWindow = capture;
-            m_timers.start(kTimerGrabFrame, kPeriodGrabFrameMs);
+    // The camera is only looked for here; it is turned on for each gesture
+    // and off when the gesture ends, so its light is on only while needed.
+    while (!CCaptureWindow::driverAvailable()) {
+        if (!askRetryCapture())
             return;
-        }
-        capture->disconnectDriver();
-        delete capture;
-        m_captureWindow = nullptr;
-        const QString caption = ClientCore::instance()->service().host();
-        if (showMessageBox(this, captureFailureText(), caption, QMessageBox::Question,
-                           QMessageBox::Retry | QMessageBox::Cancel) != QMessageBox::Retry)
-            return;
+    }
+    auto* capture = new CCaptureWindow(this);
+    capture->setObjectName(QStringLiteral("captureWindow"));
+    capture->setGeometry(previewRect());
+    capture->hide();
+    capture->setFrameCallback([this](const unsigned char* frame) { OnCaptureFrame(frame); });
+    m_captureWindow = capture;
+    m_timers.start(kTimerGrabFrame, kPeriodGrabFrameMs);
+}
+
+bool CMainDialog::askRetryCapture() {
+    const QString caption = ClientCore::instance()->service().host();
+    return showMessageBox(this, captureFailureText(), caption, QMessageBox::Question,
+                          QMessageBox::Retry | QMessageBox::Cancel) == QMessageBox::Retry;
+}
+
+bool CMainDialog::startCamera() {
+    while (m_captureWindow && !m_captureWindow->isConnected()) {
+        if (m_captureWindow->connectDriver())
+            return true;
+        if (!askRetryCapture())
+            return false;
+    }
+    return m_captureWindow != nullptr;
+}
+
+void CMainDialog::stopCamera() {
+    m_waitingForCamera = false;
+    if (m_captureWindow) {
+        m_captureWindow->hide();
+        m_captureWindow->disconnectDriver();
     }
 }
 
 void CMainDialog::grabFrame() {
-    if (m_captureWindow && m_captureWindow->isVisible())
-        m_captureWindow->grabFrame();
+    if (!m_captureWindow || !m_captureWindow->isVisible())
+        return;
+    if (!m_captureWindow->grabFrame() || !m_waitingForCamera)
+        return;
+    m_waitingForCamera = false;
+    if (gestureActive.load())
+        ToggleRecording(true);
 }
 
 void CMainDialog::countdownTick() {
@@ -79,6 +101,12 @@ void CMainDialog::countdownTick() {
         return;
     }
     m_timers.stop(kTimerCountdown);
+    // A camera that has not given its first picture yet would make a
+    // recording that starts black: it starts with that picture instead.
+    if (m_captureWindow && !m_captureWindow->hasPicture()) {
+        m_waitingForCamera = true;
+        return;
+    }
     ToggleRecording(true);
 }
 
@@ -143,8 +171,8 @@ void CMainDialog::FinishRecording(bool cancelled) {
             startSavingWorker(this);
     }
     recording = 0;
-    if (m_captureWindow)
-        m_captureWindow->hide();
+    releasePointer();
+    stopCamera();
     if (wasRecording && cancelled) {
         setStatusText(QStringLiteral("Cancelled"));
         m_timers.start(kTimerClearCancelled, kPeriodClearCancelledMs);

@@ -15,6 +15,10 @@ CameraSource::~CameraSource() {
     stop();
 }
 
+bool CameraSource::deviceAvailable() {
+    return !QMediaDevices::defaultVideoInput().isNull();
+}
+
 bool CameraSource::start(std::shared_ptr<LatestFrame> frames) {
     stop();
     if (!frames)

@@ -21,6 +21,9 @@ public:
     bool start(std::shared_ptr<LatestFrame> frames) override;
     void stop() override;
 
+    // Whether the machine has a camera at all; does not turn it on.
+    static bool deviceAvailable();
+
 private:
     std::unique_ptr<QMediaCaptureSession> m_session;
     std::unique_ptr<QCamera> m_camera;

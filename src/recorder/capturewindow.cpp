@@ -39,6 +39,10 @@ bool CCaptureWindow::connectDriver() {
     return true;
 }
 
+bool CCaptureWindow::driverAvailable() {
+    return testPatternWanted() || CameraSource::deviceAvailable();
+}
+
 void CCaptureWindow::disconnectDriver() {
     if (m_source) {
         m_source->stop();

@@ -37,13 +37,18 @@ public:
     bool connectDriver();
     void disconnectDriver();
     bool isConnected() const { return m_source != nullptr; }
+    // Whether connectDriver() has a camera (or the test pattern) to open,
+    // without turning the camera on.
+    static bool driverAvailable();
 
     void setFrameCallback(FrameCallback callback);
     // False while no picture has arrived yet (the callback is not called).
     bool grabFrame();
 
-    // The frame last shown, top-down; null before the first grab.
+    // The frame last shown, top-down; null before the first grab since
+    // connecting.
     QImage shownFrame() const { return m_shownFrame; }
+    bool hasPicture() const { return !m_shownFrame.isNull(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -10,13 +10,16 @@
 #include "recorder/wmvwriter.h"
 #include "service/sendreceive.h"
 #include "store/contactlist.h"
+#include "store/inboxlist.h"
 #include "store/mytabs.h"
+#include "store/ocx1.h"
 #include "testenvironment.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScopeGuard>
 #include <QTest>
@@ -53,6 +56,9 @@ private Q_SLOTS:
     void cleanup();
     void countdownThenRecording();
     void spaceUpDuringCountdownRecordsNothing();
+    void keyRepeatPairsKeepTheGesture_data();
+    void keyRepeatPairsKeepTheGesture();
+    void gestureShowsTheCameraInsteadOfThePlayer();
     void spaceRecordingIsFiledForSelectedContacts();
     void spaceWithoutRecipientFilesNothing();
     void shortRecordingCarriesNoOldThumbnail();
@@ -72,6 +78,7 @@ private:
     void selectContacts(const QStringList& ids);
     void pressSpace();
     void releaseSpace();
+    void sendSpace(QEvent::Type type, bool autoRepeat);
     void waitForRecordedMs(std::uint32_t ms);
 
     TestEnvironment m_env;
@@ -138,6 +145,14 @@ void TestRecording::pressSpace() {
 void TestRecording::releaseSpace() {
     QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : m_dialog.get();
     QTest::keyRelease(focus, Qt::Key_Space);
+    // A release counts once no press of an auto-repeat pair follows it.
+    QTRY_VERIFY(!m_dialog->spaceReleasePending());
+}
+
+void TestRecording::sendSpace(QEvent::Type type, bool autoRepeat) {
+    QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : m_dialog.get();
+    QKeyEvent event(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), autoRepeat);
+    QApplication::sendEvent(focus, &event);
 }
 
 void TestRecording::waitForRecordedMs(std::uint32_t ms) {
@@ -146,7 +161,10 @@ void TestRecording::waitForRecordedMs(std::uint32_t ms) {
 
 void TestRecording::countdownThenRecording() {
     signIn();
+    // The camera is on only while a gesture needs it.
+    QVERIFY(!m_dialog->captureWindow()->isConnected());
     pressSpace();
+    QVERIFY(m_dialog->captureWindow()->isConnected());
     QCOMPARE(m_dialog->statusText(), QStringLiteral("Start in 3 seconds..."));
     QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::CountingDown));
     QVERIFY(m_dialog->captureWindow()->isVisible());
@@ -156,9 +174,13 @@ void TestRecording::countdownThenRecording() {
     QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::Recording));
     QVERIFY(m_dialog->statusText().startsWith(QLatin1String("Recording")));
     QTRY_VERIFY(m_dialog->statusText().startsWith(QLatin1String("Recording (")));
+    // The space bar never holds the pointer: other programs keep their clicks.
+    QCOMPARE(QWidget::mouseGrabber(), nullptr);
     releaseSpace();
     QCOMPARE(m_dialog->recording.load(), 0);
     QVERIFY(!m_dialog->captureWindow()->isVisible());
+    QVERIFY(!m_dialog->captureWindow()->isConnected());
+    QCOMPARE(QWidget::mouseGrabber(), nullptr);
 }
 
 void TestRecording::spaceUpDuringCountdownRecordsNothing() {
@@ -172,6 +194,60 @@ void TestRecording::spaceUpDuringCountdownRecordsNothing() {
     QCOMPARE(m_dialog->recording.load(), 0);
     QVERIFY(!QFile::exists(GetTempPath() + "vnote.wmv"));
     QCOMPARE(outboxFiles(m_folder), QStringList{});
+}
+
+void TestRecording::keyRepeatPairsKeepTheGesture_data() {
+    QTest::addColumn<bool>("markedAsRepeat");
+    // An X server sends a held key as release and press pairs; the toolkit
+    // does not always mark them as repeats.
+    QTest::newRow("marked") << true;
+    QTest::newRow("unmarked") << false;
+}
+
+void TestRecording::keyRepeatPairsKeepTheGesture() {
+    QFETCH(bool, markedAsRepeat);
+    signIn();
+    selectContacts({"bob"});
+    sendSpace(QEvent::KeyPress, false);
+    bool countdownRestarted = false;
+    bool counted = false;
+    // Pairs at a keyboard's repeat rate, through the countdown and into the
+    // recording.
+    while (m_dialog->recordedMs < 1500 && !countdownRestarted) {
+        sendSpace(QEvent::KeyRelease, markedAsRepeat);
+        sendSpace(QEvent::KeyPress, markedAsRepeat);
+        QTest::qWait(30);
+        const QString status = m_dialog->statusText();
+        counted = counted || status.startsWith(QLatin1String("Start in 2"));
+        countdownRestarted = (counted && status.startsWith(QLatin1String("Start in 3"))) ||
+                             m_dialog->gestureActive.load() == 0;
+    }
+    QVERIFY2(!countdownRestarted, "a repeat pair ended the gesture");
+    QCOMPARE(m_dialog->recording.load(), 1);
+    sendSpace(QEvent::KeyRelease, false);
+    // The real release ends the recording without another key event.
+    QTRY_COMPARE(m_dialog->recording.load(), 0);
+    QTRY_COMPARE(outboxFiles(m_folder).size(), 2);
+}
+
+void TestRecording::gestureShowsTheCameraInsteadOfThePlayer() {
+    writeFile(m_folder + "/Inbox/bob;100.wmv", "video");
+    signIn();
+    m_dialog->tabs()->setCurrentIndex(0);
+    m_dialog->ShowFolder();
+    QAbstractItemView* inbox = m_dialog->inboxList();
+    QTest::mouseClick(inbox->viewport(), Qt::LeftButton, {},
+                      inbox->visualRect(inbox->model()->index(0, 0)).center());
+    QVERIFY(m_dialog->player()->isVisible());
+    pressSpace();
+    QCOMPARE(m_dialog->playerShown.load(), 0);
+    QVERIFY(!m_dialog->player()->isVisible());
+    // What stands in the preview area is the camera's picture.
+    const QPoint centre = CMainDialog::previewRect().center();
+    QWidget* shown = m_dialog->childAt(centre);
+    QVERIFY(shown == m_dialog->captureWindow() || m_dialog->captureWindow()->isAncestorOf(shown));
+    QTRY_VERIFY(m_dialog->captureWindow()->hasPicture());
+    releaseSpace();
 }
 
 void TestRecording::spaceRecordingIsFiledForSelectedContacts() {
@@ -241,6 +317,7 @@ void TestRecording::mouseReleaseInsideFilesOutsideCancels() {
     waitForRecordedMs(1200);
     QTest::mouseRelease(m_dialog.get(), Qt::LeftButton, {},
                         inside ? onIndicator : QPoint(600, 300));
+    QCOMPARE(QWidget::mouseGrabber(), nullptr);
     if (inside) {
         QTRY_COMPARE(outboxFiles(m_folder).size(), 2);
         return;
