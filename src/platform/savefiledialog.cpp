@@ -41,8 +41,9 @@ QString replaceQuestion(const QString& path) {
 }
 
 QString askSaveFileName(QWidget* parent, const SaveFileRequest& request) {
+    SaveFileRequest asked = request;
     for (;;) {
-        const QString typed = typedName(parent, request);
+        const QString typed = typedName(parent, asked);
         if (typed.isEmpty())
             return {};
         const QString path = withDefaultSuffix(typed, request.defaultSuffix);
@@ -52,5 +53,8 @@ QString askSaveFileName(QWidget* parent, const SaveFileRequest& request) {
                            QMessageBox::Warning,
                            QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
             return path;
+        // "No" goes back to the dialog with the name still in it, ready to
+        // be changed.
+        asked.initialName = typed;
     }
 }

@@ -21,7 +21,8 @@ struct SaveFileRequest {
 //
 // Returns the chosen path, or an empty text when the user cancelled. A name
 // without extension gets "." + defaultSuffix. When the file exists, the user
-// is asked whether to replace it; "No" returns to the dialog.
+// is asked whether to replace it; "No" returns to the dialog, which shows the
+// name as typed.
 QString askSaveFileName(QWidget* parent, const SaveFileRequest& request);
 
 // The hook receives the request and returns the path as the user typed it,

@@ -295,6 +295,9 @@ void TestInBoxList::saveAs_data() {
         << QStringList{"copy"} << QList<int>{QMessageBox::Yes} << true << "copy.wmv" << 1;
     QTest::newRow("not replaced, then cancelled")
         << QStringList{"copy.wmv"} << QList<int>{QMessageBox::No} << true << "" << 1;
+    QTest::newRow("not replaced, then another name")
+        << QStringList{"copy.wmv", "other"} << QList<int>{QMessageBox::No} << true << "other.wmv"
+        << 1;
     QTest::newRow("cancelled") << QStringList{} << QList<int>{} << false << "" << 0;
 }
 
@@ -326,6 +329,10 @@ void TestInBoxList::saveAs() {
     QCOMPARE(m_world.saveRequests.first().filter, QStringLiteral("Video (*.wmv)"));
     QCOMPARE(m_world.saveRequests.first().defaultSuffix, QStringLiteral("wmv"));
     QCOMPARE(m_world.saveRequests.first().initialName, QString());
+    // After "No" the dialog comes back holding the name as it was typed.
+    QCOMPARE(m_world.saveRequests.size(), typed.size() + (savedAs.isEmpty() ? 1 : 0));
+    for (qsizetype i = 1; i < m_world.saveRequests.size(); ++i)
+        QCOMPARE(m_world.saveRequests[i].initialName, outside + QLatin1Char('/') + typed[i - 1]);
     QCOMPARE(m_world.boxes.size(), questions);
     if (questions > 0) {
         QCOMPARE(m_world.boxes.first().text, replaceQuestion(existing));
