@@ -42,8 +42,19 @@ void TrayIcon::remove() {
     m_tray = nullptr;
 }
 
+namespace {
+std::optional<bool> g_trayPresence;
+} // namespace
+
+void TrayIcon::setTrayPresenceForTesting(std::optional<bool> present) {
+    g_trayPresence = present;
+}
+
 bool TrayIcon::isVisibleInTray() const {
-    return m_tray && m_tray->isVisible();
+    if (g_trayPresence)
+        return m_added && *g_trayPresence;
+    // The tray may have gone since the icon was put there.
+    return m_tray && m_tray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void TrayIcon::onActivated(int reason) {

@@ -3,6 +3,8 @@
 #include <QIcon>
 #include <QObject>
 
+#include <optional>
+
 class QSystemTrayIcon;
 
 // The notification-area icon of the main window: tip "ZEB", the normal and
@@ -24,8 +26,12 @@ public:
 
     bool isAdded() const { return m_added; }
     bool showsAlert() const { return m_alert; }
-    // Whether a real icon stands in a tray.
+    // Whether a real icon stands in a tray, through which the user can
+    // bring back a hidden window.
     bool isVisibleInTray() const;
+    // Tests stand in for a desktop with a tray (true) or without (false);
+    // nullopt asks the desktop again.
+    static void setTrayPresenceForTesting(std::optional<bool> present);
 
 private:
     void onActivated(int reason);
