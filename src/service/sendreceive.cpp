@@ -32,8 +32,6 @@ SendReceiveWorker::SendReceiveWorker(const MessageStore& store, QString userId, 
     if (!tempFolder.endsWith(QLatin1Char('/')))
         tempFolder += QLatin1Char('/');
     m_recordPath = tempFolder + QStringLiteral("vnin.dat");
-    // A change of who may send takes effect at the next sign-in.
-    m_allowAll = m_readProfile(QLatin1String(kSettingAllowAll), 1) != 0;
 }
 
 void SendReceiveWorker::run() {
@@ -90,6 +88,9 @@ void SendReceiveWorker::sendPhase(CycleResult& result) {
 }
 
 void SendReceiveWorker::receivePhase(CycleResult& result) {
+    // Read afresh each cycle: a record refused here is retired by the service
+    // and lost for good, so a switch back to "anyone" must count at once.
+    m_allowAll = m_readProfile(QLatin1String(kSettingAllowAll), 1) != 0;
     QFile::remove(m_recordPath);
     m_observer.setStatus(QStringLiteral("Receiving..."));
     // Records that are refused do not count towards the three of a cycle,

@@ -60,7 +60,8 @@ struct WorkerFlags {
 
 // The Send/Receive worker: every cycle uploads the Outbox (keeping copies in
 // Sent when "SaveSent" is on), then fetches up to three waiting files into
-// the Inbox, then waits idleTicks x 100 ms or until asked for an early cycle.
+// the Inbox (only from contacts when "AllowALL" is off), then waits idleTicks x 100 ms or until
+// asked for an early cycle.
 class SendReceiveWorker {
 public:
     using ProfileReader = std::function<int(const QString& entry, int defaultValue)>;
@@ -78,7 +79,7 @@ public:
 
     // The whole run: cycles until exit is requested, then sets workerStopped.
     void run();
-    // One cycle without the wait; "AllowALL" is read at construction.
+    // One cycle without the wait; "AllowALL" is read at each receive phase.
     CycleResult runCycle();
 
     // Where a download is received before it is filed.

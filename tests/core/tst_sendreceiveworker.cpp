@@ -84,6 +84,7 @@ private Q_SLOTS:
     void receivedRecordsAreFiled();
     void receivedThumbnailBecomesContactPicture();
     void fiveWaitingArriveAsThreeThenTwo();
+    void onlyContactsWhenAllowAllIsOff_data();
     void onlyContactsWhenAllowAllIsOff();
     void badRecordsAreDiscarded_data();
     void badRecordsAreDiscarded();
@@ -248,16 +249,34 @@ void TestSendReceiveWorker::fiveWaitingArriveAsThreeThenTwo() {
     QCOMPARE(filesIn(m_folder + "/Inbox").size(), 5);
 }
 
+void TestSendReceiveWorker::onlyContactsWhenAllowAllIsOff_data() {
+    QTest::addColumn<int>("firstCycle");
+    QTest::addColumn<int>("secondCycle");
+    QTest::newRow("switched to anyone") << 0 << 1;
+    QTest::newRow("switched to contacts only") << 1 << 0;
+}
+
 void TestSendReceiveWorker::onlyContactsWhenAllowAllIsOff() {
-    m_profile.insert(QLatin1String(kSettingAllowAll), 0);
+    QFETCH(int, firstCycle);
+    QFETCH(int, secondCycle);
     writeFile(m_folder + "/Contacts/carol", "Carol");
-    m_transport.waiting = {record("me;alice;1", "1/1/2020 1:00:00 AM", "v"),
-                           record("me;Carol;2", "1/1/2020 1:00:00 AM", "v")};
-    const auto result = makeWorker()->runCycle();
-    // The stranger's message is fetched and dropped; the contact's arrives.
-    QCOMPARE(result.received, 1);
-    QCOMPARE(result.discarded, 1);
-    QCOMPARE(filesIn(m_folder + "/Inbox"), QStringList{"carol;2.wmv"});
+    // One worker for both cycles: a switch counts from the next cycle on.
+    m_profile.insert(QLatin1String(kSettingAllowAll), firstCycle);
+    auto worker = makeWorker();
+    for (const int allowAll : {firstCycle, secondCycle}) {
+        m_profile.insert(QLatin1String(kSettingAllowAll), allowAll);
+        const QString tick = QString::number(m_transport.downloads);
+        m_transport.waiting = {record("me;alice;" + tick.toLatin1(), "1/1/2020 1:00:00 AM", "v"),
+                               record("me;Carol;" + tick.toLatin1(), "1/1/2020 1:00:00 AM", "v")};
+        const auto result = worker->runCycle();
+        // A stranger's message is fetched either way and kept only when anyone
+        // may send.
+        QVERIFY(m_transport.waiting.isEmpty());
+        QCOMPARE(result.received, allowAll ? 2 : 1);
+        QCOMPARE(result.discarded, allowAll ? 0 : 1);
+        QVERIFY(QFile::exists(m_folder + "/Inbox/carol;" + tick + ".wmv"));
+        QCOMPARE(QFile::exists(m_folder + "/Inbox/alice;" + tick + ".wmv"), allowAll != 0);
+    }
 }
 
 void TestSendReceiveWorker::badRecordsAreDiscarded_data() {
