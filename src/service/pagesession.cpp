@@ -5,6 +5,7 @@
 #include "service/servicesession.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 
 #include <curl/curl.h>
 
@@ -25,6 +26,10 @@ struct PageRequest {
 };
 
 namespace {
+
+// One retry of a failed connect, after a back-off of a second.
+constexpr int kConnectRetries = 1;
+constexpr int kConnectBackoffMs = 1000;
 
 struct Transfer {
     CServiceSession* session = nullptr;
@@ -119,7 +124,6 @@ int PageSession::OpenSession() {
         return 0;
     CURL* h = session->handle();
     curl_easy_setopt(h, CURLOPT_USERAGENT, CServiceSession::kAgent);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, m_connectTimeoutMs);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     m_session = std::move(session);
     m_reopenAfterFailure = false;
@@ -147,7 +151,6 @@ int PageSession::OpenPageRequest(const QString& server, const QString& path) {
     if (!m_connection)
         m_connection = std::make_unique<PageConnection>(PageConnection{server});
 
-    auto request = std::make_unique<PageRequest>();
     CURL* h = m_session->handle();
     const QByteArray url = (m_base + path).toUtf8();
     curl_slist* headers = nullptr;
@@ -155,33 +158,53 @@ int PageSession::OpenPageRequest(const QString& server, const QString& path) {
     headers = curl_slist_append(headers, "Pragma: no-cache");
     headers = curl_slist_append(headers, "Cache-Control: no-cache");
 
-    Transfer transfer;
-    transfer.session = m_session.get();
-    transfer.server = server;
-    transfer.request = request.get();
-    http::StallWatch stallWatch(m_connectTimeoutMs);
-
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collectBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-    stallWatch.install(h);
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, traceStatus);
-    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, m_connectTimeoutMs);
 
     m_session->OnStatusCallback(kStatusResolvingName, server);
-    CURLcode rc = curl_easy_perform(h);
+    // A connect that fails is tried again after the back-off, as long as the
+    // retry still fits in the connect time-out: a service that is restarting
+    // is reached, an unreachable one costs no more than the time-out.
+    QElapsedTimer connecting;
+    connecting.start();
+    std::unique_ptr<PageRequest> request;
+    CURLcode rc = CURLE_OK;
+    bool stalled = false;
+    for (int retriesLeft = kConnectRetries;; --retriesLeft) {
+        request = std::make_unique<PageRequest>();
+        Transfer transfer;
+        transfer.session = m_session.get();
+        transfer.server = server;
+        transfer.request = request.get();
+        http::StallWatch stallWatch(m_connectTimeoutMs);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+        curl_easy_setopt(h, CURLOPT_DEBUGDATA, &transfer);
+        stallWatch.install(h);
+        rc = curl_easy_perform(h);
+        stalled = stallWatch.stalled();
+        if (rc != CURLE_COULDNT_CONNECT || retriesLeft == 0)
+            break;
+        const int backoffMs = scaledPeriod(kConnectBackoffMs);
+        const long retryTimeoutMs = m_connectTimeoutMs - connecting.elapsed() - backoffMs;
+        if (retryTimeoutMs <= 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(backoffMs));
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, retryTimeoutMs);
+    }
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
 
     if (rc == CURLE_WRITE_ERROR && request->truncated)
         rc = CURLE_OK;
     if (rc != CURLE_OK) {
-        const int error = stallWatch.stalled() ? http::kErrorTimeout : http::errorNumber(rc);
+        const int error = stalled ? http::kErrorTimeout : http::errorNumber(rc);
         m_reopenAfterFailure = true;
         if (!CloseSession())
             return 0;

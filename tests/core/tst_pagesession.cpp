@@ -5,7 +5,36 @@
 #include "service/serviceaddress.h"
 #include "service/servicesession.h"
 
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QScopeGuard>
 #include <QTest>
+
+namespace {
+// Follows the session's status log: notes when each connect attempt begins
+// and lets the server start listening as a chosen attempt begins, which is
+// before that attempt connects.
+struct ConnectAttempts {
+    static inline ScriptedServer* server = nullptr;
+    static inline int listenAtAttempt = 0;
+    static inline QList<qint64> startedAtMs;
+    static inline QElapsedTimer clock;
+    static inline QtMessageHandler previous = nullptr;
+
+    static void watch(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (qstrcmp(context.category, "clipnote.http") != 0) {
+            if (previous)
+                previous(type, context, text);
+            return;
+        }
+        if (text != QLatin1String("Connecting to server..."))
+            return;
+        startedAtMs.append(clock.elapsed());
+        if (startedAtMs.size() == listenAtAttempt)
+            server->startListening();
+    }
+};
+} // namespace
 
 // The account-page session against scripted replies: what is accepted, how
 // the reply text is shaped, and how failures are numbered and recovered.
@@ -25,6 +54,8 @@ private Q_SLOTS:
     void hostCheck_data();
     void hostCheck();
     void unreachableHostThenRecovery();
+    void refusedConnectIsRetriedOnce_data();
+    void refusedConnectIsRetriedOnce();
     void unresolvableName();
     void stalledReplyTimesOut();
     void replyCutOffMidway();
@@ -186,6 +217,53 @@ void TestPageSession::unreachableHostThenRecovery() {
     QCOMPARE(session.FetchPage(QStringLiteral("127.0.0.1"), QStringLiteral("a"), text), 0);
     QCOMPARE(text, QStringLiteral("OK"));
     QVERIFY(session.hasSession());
+}
+
+void TestPageSession::refusedConnectIsRetriedOnce_data() {
+    QTest::addColumn<int>("listenAtAttempt"); // 0: never
+    QTest::addColumn<long>("connectTimeoutMs");
+    QTest::addColumn<double>("timerScale");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("attempts");
+    QTest::newRow("service up for the retry") << 2 << 30000L << 0.01 << 200 << 2;
+    QTest::newRow("service never up") << 0 << 30000L << 0.01 << http::kErrorCannotConnect << 2;
+    // A full back-off would overrun the time-out: no retry.
+    QTest::newRow("no time left for a retry")
+        << 0 << 1000L << 1.0 << http::kErrorCannotConnect << 1;
+}
+
+void TestPageSession::refusedConnectIsRetriedOnce() {
+    QFETCH(int, listenAtAttempt);
+    QFETCH(long, connectTimeoutMs);
+    QFETCH(double, timerScale);
+    QFETCH(int, result);
+    QFETCH(int, attempts);
+    setTimerScale(timerScale);
+    ScriptedServer server(ScriptedServer::Listening::Later);
+    server.enqueue(ScriptedServer::http(200, "text/plain", "OK"));
+    ConnectAttempts::server = &server;
+    ConnectAttempts::listenAtAttempt = listenAtAttempt;
+    ConnectAttempts::startedAtMs.clear();
+    ConnectAttempts::clock.start();
+    QLoggingCategory::setFilterRules(QStringLiteral("clipnote.http.debug=true"));
+    ConnectAttempts::previous = qInstallMessageHandler(ConnectAttempts::watch);
+    const auto restore = qScopeGuard([] {
+        qInstallMessageHandler(ConnectAttempts::previous);
+        QLoggingCategory::setFilterRules(QString());
+        setTimerScale(0.01);
+    });
+
+    PageSession session;
+    session.setConnectTimeoutMs(connectTimeoutMs);
+    session.setServiceBase(server.baseUrl());
+    session.OpenSession();
+    QCOMPARE(session.OpenPageRequest(QStringLiteral("127.0.0.1"), QStringLiteral("a")), result);
+    QCOMPARE(ConnectAttempts::startedAtMs.size(), attempts);
+    if (attempts == 2)
+        QVERIFY(ConnectAttempts::startedAtMs[1] - ConnectAttempts::startedAtMs[0] >=
+                scaledPeriod(1000));
+    server.stop();
+    QCOMPARE(server.connectionCount(), result == 200 ? 1 : 0);
 }
 
 void TestPageSession::unresolvableName() {

@@ -73,7 +73,7 @@ quint16 closedLoopbackPort() {
     return ntohs(addr.sin_port);
 }
 
-ScriptedServer::ScriptedServer() {
+ScriptedServer::ScriptedServer(Listening listening) {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int on = 1;
     ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -82,10 +82,16 @@ ScriptedServer::ScriptedServer() {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
     ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(m_listenFd, 16);
     socklen_t len = sizeof addr;
     ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
     m_port = ntohs(addr.sin_port);
+    if (listening == Listening::Now)
+        startListening();
+}
+
+void ScriptedServer::startListening() {
+    // A bound socket that does not listen refuses every connection.
+    ::listen(m_listenFd, 16);
     m_thread = std::thread([this] { serve(); });
 }
 

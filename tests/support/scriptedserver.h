@@ -26,7 +26,10 @@ public:
         int cutAfterBytes = -1;   // close after sending this many bytes
     };
 
-    ScriptedServer();
+    // Later: the port is taken but refuses connections until startListening().
+    enum class Listening { Now, Later };
+
+    explicit ScriptedServer(Listening listening = Listening::Now);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -43,6 +46,8 @@ public:
     // Every request received so far (head and body), oldest first.
     QList<QByteArray> requests() const;
     int connectionCount() const { return m_connections.load(); }
+    // Starts accepting connections; safe to call from any one thread, once.
+    void startListening();
     // Ends stalled connections and stops the server thread.
     void stop();
 
