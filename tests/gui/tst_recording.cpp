@@ -59,6 +59,7 @@ private Q_SLOTS:
     void keyRepeatPairsKeepTheGesture_data();
     void keyRepeatPairsKeepTheGesture();
     void gestureShowsTheCameraInsteadOfThePlayer();
+    void recordingWaitsForTheFirstPicture();
     void spaceRecordingIsFiledForSelectedContacts();
     void spaceWithoutRecipientFilesNothing();
     void shortRecordingCarriesNoOldThumbnail();
@@ -248,6 +249,24 @@ void TestRecording::gestureShowsTheCameraInsteadOfThePlayer() {
     QVERIFY(shown == m_dialog->captureWindow() || m_dialog->captureWindow()->isAncestorOf(shown));
     QTRY_VERIFY(m_dialog->captureWindow()->hasPicture());
     releaseSpace();
+}
+
+void TestRecording::recordingWaitsForTheFirstPicture() {
+    signIn();
+    selectContacts({"bob"});
+    pressSpace();
+    // A camera that gives nothing yet: the countdown ends without a picture.
+    m_dialog->captureWindow()->disconnectDriver();
+    QTRY_VERIFY(m_dialog->statusText() == QStringLiteral("Start in 1 seconds...") &&
+                !m_dialog->timers().isActive(kTimerCountdown));
+    QCOMPARE(m_dialog->recording.load(), 0);
+    QVERIFY(!m_dialog->writer());
+    QVERIFY(m_dialog->captureWindow()->connectDriver());
+    QTRY_COMPARE(m_dialog->recording.load(), 1);
+    waitForRecordedMs(300);
+    releaseSpace();
+    QTRY_COMPARE(m_dialog->savingWorkers.load(), 0);
+    QVERIFY(outboxFiles(m_folder).value(0).endsWith(QLatin1String(".wmv")));
 }
 
 void TestRecording::spaceRecordingIsFiledForSelectedContacts() {
