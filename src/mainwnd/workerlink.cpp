@@ -13,8 +13,71 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
+#include <vector>
+
 namespace {
 constexpr int kBelowNormalNice = 5;
+
+// The Saving workers' threads of one window, kept as a child of it, so that
+// none runs on into the end of the program. A finished thread is joined when
+// the next one starts, the rest when the window takes its workers down; the
+// window ends only once every worker has counted itself out, so that join
+// waits only for a thread's return.
+class SavingThreads : public QObject {
+public:
+    explicit SavingThreads(QObject* window) : QObject(window) {
+        setObjectName(QLatin1String(kName));
+    }
+    ~SavingThreads() override { joinAll(); }
+
+    static SavingThreads* of(QObject* window, bool create) {
+        const auto children =
+            window->findChildren<QObject*>(QLatin1String(kName), Qt::FindDirectChildrenOnly);
+        for (QObject* child : children)
+            if (auto* threads = dynamic_cast<SavingThreads*>(child))
+                return threads;
+        return create ? new SavingThreads(window) : nullptr;
+    }
+
+    void start(std::function<void()> work) {
+        joinFinished();
+        auto worker = std::make_unique<Worker>();
+        Worker* w = worker.get();
+        w->thread = std::thread([w, work = std::move(work)] {
+            work();
+            w->done = true;
+        });
+        m_workers.push_back(std::move(worker));
+    }
+
+    void joinAll() {
+        for (const auto& worker : m_workers)
+            if (worker->thread.joinable())
+                worker->thread.join();
+        m_workers.clear();
+    }
+
+private:
+    static constexpr char kName[] = "savingThreads";
+
+    struct Worker {
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+
+    void joinFinished() {
+        std::erase_if(m_workers, [](const std::unique_ptr<Worker>& worker) {
+            if (!worker->done.load())
+                return false;
+            worker->thread.join();
+            return true;
+        });
+    }
+
+    std::vector<std::unique_ptr<Worker>> m_workers;
+};
 
 template <typename Function> void onWindow(const QPointer<CMainDialog>& window, Function function) {
     CMainDialog* target = window.data();
@@ -112,6 +175,9 @@ SendReceiveThread::~SendReceiveThread() {
     m_window->exitRequested = 1;
     if (m_thread.joinable())
         m_thread.join();
+    // The Saving workers use the window's store, which goes after this.
+    if (SavingThreads* saving = SavingThreads::of(m_window, false))
+        saving->joinAll();
 }
 
 void startSavingWorker(CMainDialog* window) {
@@ -122,16 +188,19 @@ void startSavingWorker(CMainDialog* window) {
     const QString userId = core->m_strUserId;
     // Counted before the thread starts, so a close right now waits for it.
     ++window->savingWorkers;
-    std::thread([window, store, userId] {
+    SavingThreads::of(window, true)->start([window, store, userId] {
         lowerThreadPriority();
-        MainWindowLink link(window, *store);
-        SaveToOutbox(*store, userId, GetTempPath(), link, [window] {
-            QStringList recipients;
-            QMetaObject::invokeMethod(
-                window, [window, &recipients] { recipients = window->GetRecipients(); },
-                Qt::BlockingQueuedConnection);
-            return recipients;
-        });
+        {
+            MainWindowLink link(window, *store);
+            SaveToOutbox(*store, userId, GetTempPath(), link, [window] {
+                QStringList recipients;
+                QMetaObject::invokeMethod(
+                    window, [window, &recipients] { recipients = window->GetRecipients(); },
+                    Qt::BlockingQueuedConnection);
+                return recipients;
+            });
+        }
+        // The last touch of the window: from here on it may end.
         --window->savingWorkers;
-    }).detach();
+    });
 }

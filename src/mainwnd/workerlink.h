@@ -31,7 +31,7 @@ private:
 };
 
 // The Send/Receive worker's thread for the run of the program. Destroying it
-// asks the worker to stop and waits for it.
+// asks the worker to stop and waits for it and for the Saving workers' threads.
 class SendReceiveThread {
 public:
     SendReceiveThread(CMainDialog* window, const MessageStore& store, const QString& userId,
@@ -47,7 +47,8 @@ private:
 };
 
 // Runs the Saving worker for the recording just finished, on its own thread;
-// it asks the window for the recipients with a blocking queued call.
+// it asks the window for the recipients with a blocking queued call. The
+// thread belongs to the window and is joined before the window ends.
 void startSavingWorker(CMainDialog* window);
 
 // Lowers the calling thread's scheduling priority, as the workers run below
