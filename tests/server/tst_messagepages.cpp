@@ -8,6 +8,7 @@
 #include "service/uploadbody.h"
 #include "testenvironment.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -411,12 +412,13 @@ void TestMessagePages::interruptedDeliveryLeavesMessageWaiting() {
     // Once the server has noticed the broken connection, the same message is
     // handed out again, whole.
     SimpleHttpReply reply;
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    const QDeadlineTimer deadline(60000);
+    do {
         reply = fetch(m_bobId, m_bob);
         if (!reply.body.startsWith("ERROR"))
             break;
         QThread::msleep(50);
-    }
+    } while (!deadline.hasExpired());
     QVERIFY(reply.body.startsWith("bob@example.org;alice@example.org;7"));
     QCOMPARE(reply.body.size(), 287 + (20 << 20) + 1024);
     QCOMPARE(reply.body.mid(287, big.size()), big);

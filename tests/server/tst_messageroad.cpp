@@ -54,6 +54,15 @@ QByteArray videoBytes(int tick, qint64 size) {
 QStringList filesIn(const QString& folder) {
     return QDir(folder).entryList(QDir::Files, QDir::Name);
 }
+
+// The bytes of the files in a folder whose names match, hidden ones too.
+qint64 bytesIn(const QString& folder, const QString& pattern) {
+    qint64 total = 0;
+    for (const QFileInfo& file :
+         QDir(folder).entryInfoList({pattern}, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot))
+        total += file.size();
+    return total;
+}
 } // namespace
 
 // The whole road of a message: one user's Outbox through a real service into
@@ -173,6 +182,7 @@ void TestMessageRoad::outboxPairReachesInbox() {
     const QDateTime sentAt = QDateTime::currentDateTime();
 
     const SyncRun sent = sync(m_alice);
+    const QDateTime sentBy = QDateTime::currentDateTime();
     QCOMPARE(sent.exitCode, 0);
     QCOMPARE(sent.out.count("sent "), 2);
     QCOMPARE(filesIn(m_alice.folder("Outbox")), QStringList{});
@@ -195,7 +205,9 @@ void TestMessageRoad::outboxPairReachesInbox() {
                                            (m_bob.id + ";" + m_alice.id + ";123").toUtf8() + '\0'));
     QVERIFY(isUnread(video));
     // Dated by its arrival at the service, to the second.
-    QVERIFY(qAbs(QFileInfo(video).lastModified().secsTo(sentAt)) < 60);
+    const QDateTime dated = QFileInfo(video).lastModified();
+    QVERIFY2(dated >= sentAt.addSecs(-1) && dated <= sentBy.addSecs(1),
+             qPrintable(dated.toString(Qt::ISODate)));
     QCOMPARE(readFile(m_bob.folder("Contacts/alice@example.org.jpg")), readFile(thumbnail));
 
     // Nothing is delivered twice.
@@ -254,7 +266,11 @@ void TestMessageRoad::serverKilledDuringUpload() {
     queueMessage(m_alice, m_bob.id, 7, 48 * 1024 * 1024);
     QProcess client;
     startSync(client, m_alice);
-    QTest::qWait(300);
+    // Cut once the service is receiving the file.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        client.state() == QProcess::NotRunning ||
+            bytesIn(m_server->dataDir() + "/messages", QStringLiteral(".incoming-*")) > 0,
+        60000);
     m_server->kill();
     // The client may be done already, before or after the cut.
     QVERIFY(client.state() == QProcess::NotRunning || client.waitForFinished(60000));
@@ -276,7 +292,10 @@ void TestMessageRoad::serverKilledDuringDownload() {
     QCOMPARE(sync(m_alice).exitCode, 0);
     QProcess client;
     startSync(client, m_bob);
-    QTest::qWait(250);
+    // Cut once the client is receiving the file.
+    QTRY_VERIFY_WITH_TIMEOUT(client.state() == QProcess::NotRunning ||
+                                 bytesIn(m_bob.temp, QStringLiteral("vnin.dat")) > 0,
+                             60000);
     m_server->kill();
     QVERIFY(client.state() == QProcess::NotRunning || client.waitForFinished(60000));
     // Nothing half-filed: the video is either absent or whole.
