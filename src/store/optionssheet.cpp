@@ -22,11 +22,17 @@ COptionsSheet::COptionsSheet(QWidget* parent) : QDialog(parent) {
     cancel->setObjectName(QStringLiteral("cancel"));
     connect(ok, &QPushButton::clicked, this, &COptionsSheet::accept);
     connect(cancel, &QPushButton::clicked, this, &COptionsSheet::reject);
+    // The pages write only on OK and never mark themselves changed, so Apply
+    // has nothing to do and stays disabled.
+    auto* apply = new QPushButton(QStringLiteral("&Apply"), this);
+    apply->setObjectName(QStringLiteral("apply"));
+    apply->setEnabled(false);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
+    buttons->addWidget(apply);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);
     layout->addLayout(buttons);

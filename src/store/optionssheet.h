@@ -8,7 +8,7 @@ class QTabWidget;
 
 // The Options sheet "Settings": Version, Security, Sending and Receiving, the
 // first shown at opening. OK lets every page the user has shown write its
-// value; Cancel writes nothing.
+// value; Cancel writes nothing; Apply is there but always disabled.
 class COptionsSheet : public QDialog {
     Q_OBJECT
 

@@ -91,6 +91,16 @@ void TestOptionsSheet::pagesInOrder() {
     QVERIFY(sheet.page(0)->initialised());
     for (int i = 1; i < 4; ++i)
         QVERIFY(!sheet.page(i)->initialised());
+    // OK, Cancel and a disabled Apply, left to right.
+    const auto* ok = control<QPushButton>(sheet, u"ok"_s);
+    const auto* cancel = control<QPushButton>(sheet, u"cancel"_s);
+    const auto* apply = control<QPushButton>(sheet, u"apply"_s);
+    QCOMPARE(apply->text(), u"&Apply"_s);
+    QVERIFY(apply->isVisible());
+    QVERIFY(!apply->isEnabled());
+    QVERIFY(ok->isDefault());
+    QVERIFY(ok->geometry().right() < cancel->geometry().left());
+    QVERIFY(cancel->geometry().right() < apply->geometry().left());
 }
 
 void TestOptionsSheet::firstRunDefaults() {
@@ -162,6 +172,13 @@ void TestOptionsSheet::okWritesOnlyShownPages() {
                 QTest::mouseClick(control<QCheckBox>(sheet, u"notifyPopup"_s), Qt::LeftButton);
         }
     }
+    // Changing a value does not enable Apply, and pressing it does nothing.
+    auto* apply = control<QPushButton>(sheet, u"apply"_s);
+    QVERIFY(!apply->isEnabled());
+    QTest::mouseClick(apply, Qt::LeftButton);
+    QVERIFY(sheet.isVisible());
+    for (const QString& entry : kValues)
+        QCOMPARE(stored(entry), kMissing);
     QTest::mouseClick(control<QPushButton>(sheet, u"ok"_s), Qt::LeftButton);
     QCOMPARE(sheet.result(), int(QDialog::Accepted));
     QVERIFY(!sheet.isVisible());
