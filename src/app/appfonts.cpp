@@ -12,6 +12,6 @@ QFont makeFont(int pixelHeight, QFont::Weight weight) {
 
 const AppFonts& appFonts() {
     static const AppFonts fonts{makeFont(14, QFont::Bold), makeFont(11, QFont::Bold),
-                                makeFont(10, QFont::Thin), makeFont(9, QFont::Thin)};
+                                makeFont(10, QFont::Normal), makeFont(9, QFont::Normal)};
     return fonts;
 }

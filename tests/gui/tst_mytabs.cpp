@@ -1,3 +1,4 @@
+#include "app/appfonts.h"
 #include "app/clientcore.h"
 #include "platform/messages.h"
 #include "platform/popupmenu.h"
@@ -7,9 +8,11 @@
 #include "testenvironment.h"
 
 #include <QAction>
+#include <QFontInfo>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 using namespace Qt::StringLiterals;
 
@@ -38,6 +41,10 @@ private Q_SLOTS:
     void labels_data();
     void labels();
     void labelsKeepCountsOfLongNames();
+    void allTabsInSightAtEveryWidth_data();
+    void allTabsInSightAtEveryWidth();
+    void fontsReadable_data();
+    void fontsReadable();
     void selectedTabOffsetAndFrame();
     void userChangesSignalled_data();
     void userChangesSignalled();
@@ -142,6 +149,97 @@ void TestMyTabs::labelsKeepCountsOfLongNames() {
     m_tabs->setCount(-1, 9);
     QCOMPARE(m_tabs->count(4), 0);
     QCOMPARE(m_tabs->count(), 4);
+}
+
+void TestMyTabs::allTabsInSightAtEveryWidth_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("inboxCount");
+    QTest::addColumn<bool>("inboxWhole"); // the Inbox label fits without shortening
+    // The main window gives the tabs its width less 335 pixels.
+    QTest::newRow("main window at its minimum") << 500 - 335 << 3 << true;
+    QTest::newRow("minimum, long count") << 500 - 335 << 123456 << false;
+    QTest::newRow("short of one row at full widths") << 300 << 3 << true;
+    QTest::newRow("main window as it opens") << 708 - 335 << 3 << true;
+    QTest::newRow("wide") << 1000 << 123456 << true;
+}
+
+void TestMyTabs::allTabsInSightAtEveryWidth() {
+    QFETCH(int, width);
+    QFETCH(int, inboxCount);
+    QFETCH(bool, inboxWhole);
+    // The main window's font, unsmoothed for counting label pixels.
+    QFont font = appFonts().thin10;
+    font.setStyleStrategy(QFont::NoAntialias);
+    m_tabs->setFont(font);
+    m_tabs->setCount(0, inboxCount);
+    m_tabs->setCount(3, 5);
+    m_tabs->setGeometry(0, 0, width, m_tabs->heightForWidth(width));
+    QCOMPARE(m_tabs->sizeHint().height(), m_tabs->height());
+    QCOMPARE(m_tabs->shape(), QTabBar::RoundedSouth);
+    for (const QToolButton* button : m_tabs->findChildren<QToolButton*>())
+        QVERIFY(!button->isVisible());
+
+    const QFontMetrics metrics(m_tabs->font());
+    int bottom = 0;
+    for (int i = 0; i < 4; ++i) {
+        const QRect r = m_tabs->tabRect(i);
+        QVERIFY2(m_tabs->rect().contains(r), qPrintable(u"tab %1 out of sight"_s.arg(i)));
+        for (int j = 0; j < i; ++j)
+            QVERIFY(!r.intersects(m_tabs->tabRect(j)));
+        bottom = qMax(bottom, r.bottom() + 1);
+        // A count is never shortened away; the name gives way first.
+        const QString drawn = m_tabs->drawnLabel(i);
+        QVERIFY(metrics.horizontalAdvance(drawn) <= r.width() - 20);
+        if (i == 0 && !inboxWhole) {
+            QVERIFY(drawn != m_tabs->label(0));
+            QVERIFY(drawn.endsWith(u" (%1)"_s.arg(inboxCount)));
+        } else {
+            QCOMPARE(drawn, m_tabs->label(i));
+        }
+    }
+    QCOMPARE(m_tabs->height(), bottom); // no empty row
+
+    // Every tab takes a click where it is drawn, and the current tab, in
+    // whichever row, leaves the other labels readable.
+    QSignalSpy changes(m_tabs, &CMyTabs::selChange);
+    for (int i : {3, 2, 1, 0}) {
+        QCOMPARE(m_tabs->tabAt(m_tabs->tabRect(i).center()), i);
+        QTest::mouseClick(m_tabs, Qt::LeftButton, {}, m_tabs->tabRect(i).center());
+        QCOMPARE(m_tabs->currentIndex(), i);
+        QCOMPARE(changes.takeFirst().first().toInt(), i);
+        const QImage image = grab();
+        for (int j = 0; j < 4; ++j) {
+            const QRect text = m_tabs->tabRect(j).adjusted(20, 0, 0, 0);
+            QVERIFY2(pixelsOf(image, text, m_tabs->labelColour(j).rgb()) > 10,
+                     qPrintable(u"label %1 hidden while tab %2 is current"_s.arg(j).arg(i)));
+        }
+    }
+}
+
+void TestMyTabs::fontsReadable_data() {
+    QTest::addColumn<QFont>("font");
+    QTest::addColumn<int>("lightest");
+    QTest::addColumn<int>("heaviest");
+    const AppFonts& fonts = appFonts();
+    // The light fonts come out regular: a thin face is too pale to read.
+    QTest::newRow("tabs and list rows") << fonts.thin10 << int(QFont::Normal) << int(QFont::Medium);
+    QTest::newRow("dates and popup sender")
+        << fonts.thin9 << int(QFont::Normal) << int(QFont::Medium);
+    QTest::newRow("the tab bar as made")
+        << CMyTabs().font() << int(QFont::Normal) << int(QFont::Medium);
+    QTest::newRow("status line") << fonts.bold14 << int(QFont::Bold) << int(QFont::Black);
+    QTest::newRow("contacts and popup heading")
+        << fonts.bold11 << int(QFont::Bold) << int(QFont::Black);
+}
+
+void TestMyTabs::fontsReadable() {
+    QFETCH(QFont, font);
+    QFETCH(int, lightest);
+    QFETCH(int, heaviest);
+    // Both the weight asked for and the face the system found for it.
+    for (const int weight : {int(font.weight()), QFontInfo(font).weight()}) {
+        QVERIFY2(weight >= lightest && weight < heaviest, qPrintable(QString::number(weight)));
+    }
 }
 
 void TestMyTabs::selectedTabOffsetAndFrame() {
