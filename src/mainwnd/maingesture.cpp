@@ -95,8 +95,12 @@ bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
         // A key travels from the focus widget up to its parents; it is seen
         // once, where it was sent.
         const QWidget* focus = QApplication::focusWidget();
-        if (widget->window() == this && (widget == focus || (!focus && widget == this)))
-            handleKey(static_cast<QKeyEvent*>(event));
+        auto* key = static_cast<QKeyEvent*>(event);
+        // The space bar belongs to the gesture: a focused button must not
+        // be clicked, nor a list changed, by the key that records.
+        if (widget->window() == this && (widget == focus || (!focus && widget == this)) &&
+            handleKey(key) && key->key() == Qt::Key_Space)
+            return true;
     }
     return QDialog::eventFilter(watched, event);
 }
