@@ -200,8 +200,9 @@ void CMainDialog::LayoutControls() {
     const int h = height();
     // The tabs stand at the bottom of the tab control; the lists fill the
     // page above them.
-    const int tabHeight = m_tabs->sizeHint().height();
     const QRect control(330, 7, w - 335, h - 10);
+    // The tabs wrap into rows when the window is narrow.
+    const int tabHeight = m_tabs->heightForWidth(control.width());
     m_tabs->setGeometry(control.left(), control.bottom() + 1 - tabHeight, control.width(),
                         tabHeight);
     m_tabPage->setGeometry(control.left(), control.top(), control.width(),
