@@ -1,3 +1,4 @@
+#include "app/appfonts.h"
 #include "app/clientcore.h"
 #include "mainwnd/adpanel.h"
 #include "mainwnd/maindialog.h"
@@ -10,6 +11,8 @@
 #include "platform/messages.h"
 #include "platform/popupmenu.h"
 #include "platform/profile.h"
+#include "platform/resources.h"
+#include "platform/tempfolder.h"
 #include "platform/timerscale.h"
 #include "service/sendreceive.h"
 #include "store/aboutbox.h"
@@ -19,6 +22,7 @@
 #include "store/ocx1.h"
 #include "store/optionssheet.h"
 #include "store/outboxlist.h"
+#include "store/sentlist.h"
 #include "testenvironment.h"
 
 #include <QApplication>
@@ -29,6 +33,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -60,6 +65,47 @@ private:
     std::shared_ptr<Gate> m_gate;
 };
 
+// The preview's background, around the pictures and under the texts.
+const QColor kPreviewColour(220, 220, 255);
+
+bool sameColour(QColor a, QColor b, int tolerance) {
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
+           qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+// Whether `shot` shows `picture` stretched into `target`, sampled on a grid
+// wherever the picture is opaque.
+bool showsPicture(const QImage& shot, const QImage& picture, const QRect& target,
+                  int tolerance = 24) {
+    const QImage expected =
+        picture.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    int compared = 0;
+    for (int y = 6; y < target.height() - 6; y += 13)
+        for (int x = 6; x < target.width() - 6; x += 17) {
+            const QColor want = expected.pixelColor(x, y);
+            if (want.alpha() < 255)
+                continue;
+            if (!sameColour(shot.pixelColor(target.topLeft() + QPoint(x, y)), want, tolerance))
+                return false;
+            ++compared;
+        }
+    return compared > 20;
+}
+
+// The dark pixels of a part of an image: black text on light ground.
+QList<QPoint> inkIn(const QImage& image, const QRect& area) {
+    QList<QPoint> ink;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (qGray(image.pixel(x, y)) < 100)
+                ink.append(QPoint(x, y));
+    return ink;
+}
+
+QStringList outboxFiles(const QString& folder, const QString& prefix) {
+    return QDir(folder + "/Outbox").entryList({prefix + '*'}, QDir::Files, QDir::Name);
+}
+
 QList<CNotification*> openPopups() {
     QList<CNotification*> popups;
     for (QWidget* widget : QApplication::topLevelWidgets())
@@ -80,7 +126,11 @@ private Q_SLOTS:
     void cleanup();
     void signInFillsInboxAndCounts();
     void selectingPlaysAndMarksRead();
+    void selectingSentPlaysWithoutMarkingRead();
     void clearingSelectionHidesPlayer();
+    void contactSummaryWaitsForLastChange();
+    void oneContactSummary_data();
+    void oneContactSummary();
     void trayBlinksWhileUnread();
     void minimiseHidesAndTrayClickShows_data();
     void minimiseHidesAndTrayClickShows();
@@ -92,6 +142,11 @@ private Q_SLOTS:
     void layoutFollowsSize();
     void statusColours_data();
     void statusColours();
+    void savingShownUntilFiled();
+    void backgroundClickClearsStatus_data();
+    void backgroundClickClearsStatus();
+    void releaseDuringCountdownRecordsNothing_data();
+    void releaseDuringCountdownRecordsNothing();
     void closingWaitsForCycle();
     void aboutFromWindowMenu();
     void optionsButtonOpensSheet();
@@ -99,6 +154,14 @@ private Q_SLOTS:
 
 private:
     void signIn();
+    // Holds the worker inside its first upload, with "Sending..." shown, so
+    // it neither writes the status line nor repaints meanwhile. Call before
+    // signIn(); waitForHeldUpload() after.
+    void holdUploads();
+    void waitForHeldUpload();
+    void showTab(int tab);
+    void selectContacts(const QStringList& ids);
+    QImage onScreen() const;
     TestEnvironment m_env;
     ClientCore* m_core = nullptr;
     std::unique_ptr<CMainDialog> m_dialog;
@@ -137,8 +200,10 @@ void TestMainWindow::init() {
 }
 
 void TestMainWindow::cleanup() {
+    setTimerScale(0.05);
     if (m_dialog) {
         m_dialog->exitRequested = 1;
+        QTRY_COMPARE_WITH_TIMEOUT(m_dialog->savingWorkers.load(), 0, 20000);
         std::lock_guard lock(m_gate->mutex);
         m_gate->open = true;
     }
@@ -154,6 +219,34 @@ void TestMainWindow::signIn() {
     m_dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
     QVERIFY(m_dialog->completeSignIn());
+}
+
+void TestMainWindow::holdUploads() {
+    std::lock_guard lock(m_gate->mutex);
+    m_gate->open = false;
+}
+
+void TestMainWindow::waitForHeldUpload() {
+    QTRY_VERIFY(m_gate->uploads.load() > 0);
+    QTRY_COMPARE(m_dialog->statusText(), QStringLiteral("Sending..."));
+}
+
+void TestMainWindow::showTab(int tab) {
+    m_dialog->tabs()->setCurrentIndex(tab);
+    m_dialog->ShowFolder();
+}
+
+void TestMainWindow::selectContacts(const QStringList& ids) {
+    CContactList* contacts = m_dialog->contactList();
+    for (int row = 0; row < contacts->count(); ++row)
+        if (ids.contains(contacts->userIdAt(row)))
+            QTest::mouseClick(contacts->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                              contacts->rowRect(row).center());
+}
+
+// What the window last painted, as it stands on the screen.
+QImage TestMainWindow::onScreen() const {
+    return m_dialog->screen()->grabWindow(m_dialog->winId()).toImage();
 }
 
 void TestMainWindow::signInFillsInboxAndCounts() {
@@ -195,6 +288,27 @@ void TestMainWindow::selectingPlaysAndMarksRead() {
     QVERIFY(m_dialog->player()->isVisible());
 }
 
+void TestMainWindow::selectingSentPlaysWithoutMarkingRead() {
+    // An Inbox message of the very name of the Sent row must stay unread too.
+    writeFile(m_folder + "/Sent/bob;alice;7.wmv", "video");
+    writeFile(m_folder + "/Inbox/bob;alice;7.wmv", "video");
+    signIn();
+    QCOMPARE(m_dialog->tabs()->count(0), 2);
+    showTab(2);
+    CSentList* sent = m_dialog->sentList();
+    QCOMPARE(sent->count(), 1);
+    QTest::mouseClick(sent->viewport(), Qt::LeftButton, {}, sent->rowRect(0).center());
+    const QString played = m_folder + "/Sent/bob;alice;7.wmv";
+    QCOMPARE(m_dialog->player()->url(), played);
+    QVERIFY(m_dialog->player()->isVisible());
+    QCOMPARE(m_dialog->playerShown.load(), 1);
+    QVERIFY(!FileStatus().isRead(played));
+    QVERIFY(!FileStatus().isRead(m_folder + "/Inbox/bob;200.wmv"));
+    QVERIFY(!FileStatus().isRead(m_folder + "/Inbox/bob;alice;7.wmv"));
+    QCOMPARE(m_dialog->tabs()->count(0), 2);
+    QVERIFY(m_dialog->timers().isActive(kTimerTrayBlink));
+}
+
 void TestMainWindow::clearingSelectionHidesPlayer() {
     signIn();
     QAbstractItemView* inbox = m_dialog->inboxList();
@@ -205,6 +319,90 @@ void TestMainWindow::clearingSelectionHidesPlayer() {
     QVERIFY(!m_dialog->player()->isVisible());
     QCOMPARE(m_dialog->player()->url(), QString());
     QCOMPARE(m_dialog->playerShown.load(), 0);
+}
+
+void TestMainWindow::contactSummaryWaitsForLastChange() {
+    for (const char* id : {"bob", "carol"})
+        writeFile(m_folder + "/Contacts/" + id, QByteArray(id).toUpper());
+    holdUploads();
+    signIn();
+    waitForHeldUpload();
+    showTab(3);
+    const QRect group(64, 20, 192, 168);
+    const QImage none = withColourKey(loadBitmapResource(kBitmapNoRecipient));
+    const QImage several = withColourKey(loadBitmapResource(kBitmapSeveralContacts));
+    QTRY_VERIFY(showsPicture(onScreen(), none, CMainDialog::previewRect()));
+    QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::NoRecording));
+
+    // A change made while the period is long: nothing follows it yet.
+    setTimerScale(200);
+    selectContacts({"bob"});
+    QVERIFY(m_dialog->timers().isActive(kTimerContactRepaint));
+    QCoreApplication::processEvents();
+    QVERIFY(showsPicture(onScreen(), none, CMainDialog::previewRect()));
+    // The next change starts the timer again, with the short period.
+    setTimerScale(0.05);
+    selectContacts({"carol"});
+    QTRY_VERIFY_WITH_TIMEOUT(!m_dialog->timers().isActive(kTimerContactRepaint), 10000);
+    QTRY_VERIFY(showsPicture(onScreen(), several, group));
+    QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::Ready));
+}
+
+void TestMainWindow::oneContactSummary_data() {
+    QTest::addColumn<bool>("withPicture");
+    QTest::newRow("own picture") << true;
+    QTest::newRow("no picture: bitmap 131") << false;
+}
+
+void TestMainWindow::oneContactSummary() {
+    QFETCH(bool, withPicture);
+    // A name with a line break is still drawn on one line.
+    writeFile(m_folder + "/Contacts/bob", "Bob\nSmith");
+    // A picture whose colour tells where each of its points landed.
+    QImage picture(160, 120, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixelColor(x, y, QColor(x * 255 / 159, y * 255 / 119, 60));
+    if (withPicture)
+        QVERIFY(picture.save(m_folder + "/Contacts/bob.jpg", "JPEG", 95));
+    const QImage expected = withPicture ? QImage(m_folder + "/Contacts/bob.jpg")
+                                        : withColourKey(loadBitmapResource(kBitmapOneContact));
+    QVERIFY(!expected.isNull());
+    signIn();
+    showTab(3);
+    selectContacts({"bob"});
+    const QImage shot = m_dialog->grab(QRect(0, 0, 330, 270)).toImage();
+
+    const QRect target(64, 20, 192, 168);
+    QVERIFY(showsPicture(shot, expected, target, withPicture ? 12 : 24));
+    if (withPicture) {
+        // Stretched exactly over the rectangle: the preview shows just outside.
+        for (const QPoint outside :
+             {QPoint(62, 100), QPoint(257, 100), QPoint(150, 18), QPoint(150, 189)})
+            QVERIFY2(sameColour(shot.pixelColor(outside), kPreviewColour, 8),
+                     qPrintable(QStringLiteral("%1,%2").arg(outside.x()).arg(outside.y())));
+    }
+
+    // The ID, and 22 pixels below it the name, each one left-aligned line.
+    QImage text(shot.size(), QImage::Format_RGB32);
+    text.fill(kPreviewColour);
+    {
+        QPainter painter(&text);
+        painter.setFont(appFonts().bold14);
+        painter.setPen(Qt::black);
+        painter.drawText(QPoint(10, 200 + painter.fontMetrics().ascent()), "bob");
+        painter.drawText(QPoint(10, 222 + painter.fontMetrics().ascent()), "Bob Smith");
+    }
+    const QRect lines(10, 196, 100, 68);
+    const QList<QPoint> want = inkIn(text, lines);
+    const QList<QPoint> got = inkIn(shot, lines);
+    QVERIFY(want.size() > 50);
+    int differing = 0;
+    for (const QPoint& point : want)
+        differing += got.contains(point) ? 0 : 1;
+    for (const QPoint& point : got)
+        differing += want.contains(point) ? 0 : 1;
+    QVERIFY2(differing <= want.size() / 20, qPrintable(QString::number(differing)));
 }
 
 void TestMainWindow::trayBlinksWhileUnread() {
@@ -327,6 +525,118 @@ void TestMainWindow::statusColours() {
     line.setStatus(text);
     QCOMPARE(line.text(), text);
     QCOMPARE(line.palette().color(QPalette::WindowText), colour);
+}
+
+void TestMainWindow::savingShownUntilFiled() {
+    writeFile(m_folder + "/Contacts/dave", "Dave");
+    holdUploads();
+    signIn();
+    waitForHeldUpload();
+    showTab(3);
+    selectContacts({"dave"});
+    QCOMPARE(m_dialog->GetRecipients(), QStringList{"dave"});
+    // Each text the status line shows, with how many copies were filed then.
+    QList<QPair<QString, int>> shown;
+    QLabel* status = m_dialog->findChild<QLabel*>(QStringLiteral("status"));
+    QVERIFY(status);
+    struct Log : QObject {
+        std::function<void()> onPaint;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint)
+                onPaint();
+            return false;
+        }
+    } log;
+    log.onPaint = [&] {
+        const QPair<QString, int> now(status->text(), outboxFiles(m_folder, "dave;").size());
+        if (shown.isEmpty() || shown.last() != now)
+            shown.append(now);
+    };
+    status->installEventFilter(&log);
+
+    QWidget* focus = QApplication::focusWidget();
+    QVERIFY(focus);
+    QTest::keyPress(focus, Qt::Key_Space);
+    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    // Frames have reached the writer.
+    QTRY_VERIFY_WITH_TIMEOUT(m_dialog->recordedMs > 0, 20000);
+    QTest::keyRelease(focus, Qt::Key_Space);
+    QTRY_COMPARE_WITH_TIMEOUT(m_dialog->savingWorkers.load(), 0, 20000);
+    QTRY_COMPARE(m_dialog->statusText(), QString());
+    status->removeEventFilter(&log);
+
+    const auto saving = std::find_if(shown.cbegin(), shown.cend(), [](const auto& entry) {
+        return entry.first == QLatin1String("Saving...");
+    });
+    QVERIFY2(saving != shown.cend(), "Saving... was shown");
+    QCOMPARE(saving->second, 0);
+    const auto after = std::find_if(saving, shown.cend(), [](const auto& entry) {
+        return entry.first != QLatin1String("Saving...");
+    });
+    QVERIFY(after != shown.cend());
+    QCOMPARE(after->first, QString());
+    QVERIFY(after->second > 0);
+    const QStringList filed = outboxFiles(m_folder, "dave;alice;");
+    QVERIFY(!filed.isEmpty());
+    QVERIFY(QFileInfo(m_folder + "/Outbox/" + filed.first()).size() > 0);
+}
+
+void TestMainWindow::backgroundClickClearsStatus_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QPoint>("click");
+    QTest::newRow("worker sending, click in the preview")
+        << QStringLiteral("Sending...") << QPoint(160, 120);
+    QTest::newRow("cancelled notice, click below the status line")
+        << QStringLiteral("Cancelled") << QPoint(200, 310);
+}
+
+void TestMainWindow::backgroundClickClearsStatus() {
+    QFETCH(QString, text);
+    QFETCH(QPoint, click);
+    holdUploads();
+    signIn();
+    waitForHeldUpload();
+    m_dialog->setStatusText(text);
+    QCOMPARE(m_dialog->statusText(), text);
+    QCOMPARE(m_dialog->childAt(click), nullptr);
+    QTest::mouseClick(m_dialog.get(), Qt::LeftButton, {}, click);
+    QCOMPARE(m_dialog->statusText(), QString());
+    QCOMPARE(m_dialog->gestureActive.load(), 0);
+}
+
+void TestMainWindow::releaseDuringCountdownRecordsNothing_data() {
+    QTest::addColumn<bool>("inside");
+    QTest::newRow("released on the indicator") << true;
+    QTest::newRow("released outside it") << false;
+}
+
+void TestMainWindow::releaseDuringCountdownRecordsNothing() {
+    QFETCH(bool, inside);
+    writeFile(m_folder + "/Contacts/dave", "Dave");
+    // What an earlier recording left must stay as it is.
+    const QString video = GetTempPath() + "vnote.wmv";
+    const QString thumbnail = GetTempPath() + "vnote.jpg";
+    QVERIFY(writeFile(video, "earlier video"));
+    QVERIFY(writeFile(thumbnail, "earlier thumbnail"));
+    signIn();
+    showTab(3);
+    selectContacts({"dave"});
+    const QPoint onIndicator = m_dialog->indicator()->geometry().center();
+    QTest::mousePress(m_dialog.get(), Qt::LeftButton, {}, onIndicator);
+    QCOMPARE(m_dialog->gestureActive.load(), 1);
+    QCOMPARE(m_dialog->statusText(), QStringLiteral("Start in 3 seconds..."));
+    QTest::mouseRelease(m_dialog.get(), Qt::LeftButton, {},
+                        inside ? onIndicator : QPoint(200, 310));
+    QCOMPARE(m_dialog->gestureActive.load(), 0);
+    QVERIFY(!m_dialog->timers().isActive(kTimerCountdown));
+    QCOMPARE(m_dialog->statusText(), QString());
+    QCOMPARE(m_dialog->recording.load(), 0);
+    QVERIFY(!m_dialog->writer());
+    QCOMPARE(m_dialog->savingWorkers.load(), 0);
+    QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::Ready));
+    QCOMPARE(readFile(video), QByteArray("earlier video"));
+    QCOMPARE(readFile(thumbnail), QByteArray("earlier thumbnail"));
+    QCOMPARE(outboxFiles(m_folder, "dave;"), QStringList{});
 }
 
 void TestMainWindow::closingWaitsForCycle() {
