@@ -33,6 +33,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
@@ -134,6 +135,7 @@ private Q_SLOTS:
     void trayBlinksWhileUnread();
     void minimiseHidesAndTrayClickShows_data();
     void minimiseHidesAndTrayClickShows();
+    void minimiseWithoutTrayKeepsTheWindow();
     void popupClickShowsInbox();
     void newMessageShowsPopupUnlessOff_data();
     void newMessageShowsPopupUnlessOff();
@@ -424,6 +426,8 @@ void TestMainWindow::minimiseHidesAndTrayClickShows_data() {
 void TestMainWindow::minimiseHidesAndTrayClickShows() {
     QFETCH(int, mouseMessage);
     QFETCH(bool, shown);
+    TrayIcon::setTrayPresenceForTesting(true);
+    auto restore = qScopeGuard([] { TrayIcon::setTrayPresenceForTesting(std::nullopt); });
     signIn();
     m_dialog->showMinimized();
     QTRY_VERIFY(!m_dialog->isVisible());
@@ -433,6 +437,19 @@ void TestMainWindow::minimiseHidesAndTrayClickShows() {
     QTRY_COMPARE(m_dialog->isVisible(), shown);
     if (shown)
         QVERIFY(!m_dialog->isMinimized());
+}
+
+void TestMainWindow::minimiseWithoutTrayKeepsTheWindow() {
+    TrayIcon::setTrayPresenceForTesting(false);
+    auto restore = qScopeGuard([] { TrayIcon::setTrayPresenceForTesting(std::nullopt); });
+    signIn();
+    m_dialog->showMinimized();
+    QTRY_VERIFY(m_dialog->isMinimized());
+    // Nothing could bring back a hidden window: it stays on the task bar.
+    QCoreApplication::processEvents();
+    QVERIFY(m_dialog->isVisible());
+    m_dialog->showNormal();
+    QTRY_VERIFY(!m_dialog->isMinimized());
 }
 
 void TestMainWindow::popupClickShowsInbox() {
