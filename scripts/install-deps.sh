@@ -10,6 +10,7 @@ packages=(
     libcurl4-openssl-dev libcpp-httplib-dev libsqlite3-dev libsodium-dev
     clang-14 libclang-rt-14-dev
     xvfb xauth fonts-dejavu-core
+    xdotool openbox x11-xserver-utils
 )
 
 missing=()

@@ -1,0 +1,335 @@
+// The real clipnote program on a real X server, driven by real key and button
+// input (XTEST) with key auto-repeat on, under a window manager and with no
+// system tray, against a real clipnote-server. Widget-level tests send Qt
+// events straight to widgets; these see what the X server delivers: held keys
+// that repeat, pointer grabs, window-manager minimising.
+
+#include "clientprogram.h"
+#include "mediaprobe.h"
+#include "serverprocess.h"
+#include "testenvironment.h"
+#include "xdriver.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSet>
+#include <QTest>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+using xdriver::WindowId;
+
+namespace {
+const QString kUser = QStringLiteral("alice@example.org");
+const QString kSender = QStringLiteral("bob@example.org");
+// Where the main window asks to be put: clear of the probe window below.
+const QRect kPlacement(40, 40, 708, 550);
+const QRect kProbePlacement(900, 100, 200, 150);
+// Client-area places of the main window.
+const QRect kPreview(4, 10, 320, 240);
+const QRect kStatusLine(112, 253, 194, 18);
+const QPoint kFirstInboxRow(420, 44);
+const QRgb kPreviewColour = qRgb(220, 220, 255);
+const QRgb kCountdownColour = qRgb(128, 192, 128);
+const QRgb kRecordingColour = qRgb(192, 128, 128);
+// Enough for a machine under heavy load; only a failing test waits that long.
+constexpr int kSettleMs = 20000;
+
+// A window of another X client: it counts the button presses that reach it.
+class ClickProbe : public QWidget {
+public:
+    int presses = 0;
+
+protected:
+    void mousePressEvent(QMouseEvent*) override { ++presses; }
+};
+
+// Polls the condition until it holds or the time is up. Unlike QTRY_*, a
+// failure does not wait on past the limit to say how long it would have taken.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!condition()) {
+        if (elapsed.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+
+bool isUniform(const QImage& image) {
+    const QRgb first = image.pixel(0, 0);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != first)
+                return false;
+        }
+    }
+    return true;
+}
+} // namespace
+
+class ProgramXInput : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void previewShowsCameraNotLastPlayedFrame();
+    void releaseDuringCountdownRecordsNothing();
+    void holdingSpaceSendsOneMessage();
+    void clickAfterRecordingReachesOtherWindow();
+    void minimisedWithoutTrayCanBeRestored();
+    void cleanupTestCase();
+
+private:
+    QImage preview() const { return xdriver::grab(m_window, kPreview); }
+    QImage statusLine() const { return xdriver::grab(m_window, kStatusLine); }
+    bool recordingRuns() const {
+        return QFile::exists(m_client->tempFolder() + QStringLiteral("/vnote.wmv"));
+    }
+    // Messages filed for sending, by name without extension: the Outbox
+    // moves each to Sent once the service has it, so both folders count.
+    QSet<QString> filedMessages() const;
+    QString filedPath(const QString& stem, const QString& extension) const;
+    bool holdSpace(qint64 maxMs, const std::function<bool(qint64)>& during);
+    QImage playedToEnd(const QImage& idle);
+
+    TestEnvironment m_env;
+    ServerProcess m_server;
+    xdriver::WindowManager m_windowManager;
+    std::unique_ptr<ClientProgram> m_client;
+    WindowId m_window = 0;
+    QImage m_lastPlayedFrame;
+};
+
+QSet<QString> ProgramXInput::filedMessages() const {
+    QSet<QString> stems;
+    for (const QString& folder : {QStringLiteral("Outbox"), QStringLiteral("Sent")}) {
+        const QStringList names =
+            QDir(m_client->userFolder() + QLatin1Char('/') + folder).entryList(QDir::Files);
+        for (const QString& name : names) {
+            const QString lower = name.toLower();
+            if (!lower.endsWith(QLatin1String(".jpg")))
+                stems.insert(lower.endsWith(QLatin1String(".wmv")) ? lower.chopped(4) : lower);
+        }
+    }
+    return stems;
+}
+
+QString ProgramXInput::filedPath(const QString& stem, const QString& extension) const {
+    for (const QString& folder : {QStringLiteral("Sent"), QStringLiteral("Outbox")}) {
+        const QDir dir(m_client->userFolder() + QLatin1Char('/') + folder);
+        for (const QString& name : dir.entryList(QDir::Files)) {
+            const QString lower = name.toLower();
+            if (lower == stem + extension || (extension == QLatin1String(".wmv") && lower == stem))
+                return dir.filePath(name);
+        }
+    }
+    return {};
+}
+
+// The key goes down and up through the X server, which repeats it meanwhile
+// as it would for a person's finger. `during` runs every few milliseconds
+// with the time held so far; returning false lets go early.
+bool ProgramXInput::holdSpace(qint64 maxMs, const std::function<bool(qint64)>& during) {
+    if (!xdriver::activate(m_window) || !xdriver::keyDown(QStringLiteral("space")))
+        return false;
+    QElapsedTimer held;
+    held.start();
+    while (held.elapsed() < maxMs && (!during || during(held.elapsed())))
+        QTest::qWait(20);
+    return xdriver::keyUp(QStringLiteral("space"));
+}
+
+// The player's picture once the message has played to its end: it is the
+// video (no preview colour in the corner, not a blank picture) and it has
+// stopped changing.
+QImage ProgramXInput::playedToEnd(const QImage& idle) {
+    constexpr qint64 kStillMs = 800;
+    QImage last;
+    QElapsedTimer still;
+    QElapsedTimer total;
+    total.start();
+    while (total.elapsed() < kSettleMs) {
+        const QImage now = preview();
+        const bool video = now != idle && !isUniform(now) && now.pixel(2, 2) != kPreviewColour;
+        if (!video || now != last) {
+            last = video ? now : QImage();
+            still.start();
+        } else if (still.elapsed() >= kStillMs) {
+            return last;
+        }
+        QTest::qWait(50);
+    }
+    return {};
+}
+
+void ProgramXInput::initTestCase() {
+    QVERIFY2(xdriver::xdotool({QStringLiteral("version")}),
+             "xdotool is missing: run scripts/install-deps.sh");
+    QVERIFY2(xdriver::autoRepeatOn(), "key auto-repeat is off on this display");
+    QVERIFY2(m_windowManager.start(), qPrintable(m_windowManager.errorString()));
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+    const QString password = m_server.createAccount(kUser);
+    QVERIFY(!password.isEmpty());
+    QVERIFY(!m_server.createAccount(kSender).isEmpty());
+
+    m_client = std::make_unique<ClientProgram>(m_env.makeFolder(QStringLiteral("client")), kUser,
+                                               m_server.baseUrl());
+    // A message from the sender waits in the Inbox: a moving picture in the
+    // program's own format, so the player has a last frame to leave behind.
+    const QString inbox = m_client->userFolder() + QStringLiteral("/Inbox/");
+    QVERIFY(QDir().mkpath(inbox));
+    const QString stem = inbox + kSender + QStringLiteral(";12345");
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
+                  QStringLiteral("lavfi"), QStringLiteral("-i"),
+                  QStringLiteral("testsrc2=size=320x240:rate=10:duration=1.5"),
+                  QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                  QStringLiteral("sine=frequency=440:sample_rate=22050:duration=1.5"),
+                  QStringLiteral("-c:v"), QStringLiteral("wmv2"), QStringLiteral("-c:a"),
+                  QStringLiteral("wmav2"), QStringLiteral("-ac"), QStringLiteral("1"),
+                  QStringLiteral("-f"), QStringLiteral("asf"), stem + QStringLiteral(".wmv")});
+    QVERIFY(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+    QImage thumbnail(192, 144, QImage::Format_RGB32);
+    thumbnail.fill(Qt::darkCyan);
+    QVERIFY(thumbnail.save(stem + QStringLiteral(".jpg")));
+
+    QVERIFY2(m_client->startAndSignIn(password, kPlacement), qPrintable(m_client->errorString()));
+    m_window = m_client->mainWindow();
+}
+
+void ProgramXInput::cleanupTestCase() {
+    m_client.reset();
+}
+
+// While the space bar is held the preview is the live camera, in the
+// countdown and in the recording, even right after a message has played there.
+void ProgramXInput::previewShowsCameraNotLastPlayedFrame() {
+    const QImage idle = preview();
+    QVERIFY(xdriver::click(m_window, kFirstInboxRow));
+    m_lastPlayedFrame = playedToEnd(idle);
+    QVERIFY2(!m_lastPlayedFrame.isNull(), "selecting the Inbox message never played it");
+
+    QImage countdown1, countdown2, recording1, recording2;
+    qint64 recordingSeenAt = -1;
+    QVERIFY(holdSpace(10000, [&](qint64 held) {
+        if (held >= 1000 && countdown1.isNull())
+            countdown1 = preview();
+        if (held >= 2000 && countdown2.isNull())
+            countdown2 = preview();
+        if (recordingSeenAt < 0 && recordingRuns()) {
+            recordingSeenAt = held;
+            recording1 = preview();
+        }
+        if (recordingSeenAt >= 0 && held >= recordingSeenAt + 1000)
+            recording2 = preview();
+        return recording2.isNull();
+    }));
+
+    QVERIFY2(countdown1 != m_lastPlayedFrame && countdown2 != m_lastPlayedFrame,
+             "the countdown preview still shows the last frame of the message played before");
+    QVERIFY2(countdown1 != countdown2, "the countdown preview stood still for a second");
+    QVERIFY2(recordingSeenAt >= 0, "holding the space bar for 10 s never started a recording");
+    QVERIFY2(recording1 != m_lastPlayedFrame && recording2 != m_lastPlayedFrame,
+             "the recording preview still shows the last frame of the message played before");
+    QVERIFY2(recording1 != recording2, "the recording preview stood still for a second");
+    QVERIFY2(waitFor([this] { return !recordingRuns(); }, kSettleMs),
+             "the recording was never filed");
+}
+
+// Letting go before the countdown ends records nothing. Once the program has
+// taken the release the status line no longer counts down; a countdown that
+// went on regardless would also show as a second message in the next test.
+void ProgramXInput::releaseDuringCountdownRecordsNothing() {
+    const QSet<QString> before = filedMessages();
+    QVERIFY(holdSpace(1500, {}));
+    QVERIFY2(waitFor(
+                 [this] {
+                     const QImage status = statusLine();
+                     return xdriver::countColour(status, kCountdownColour) == 0 &&
+                            xdriver::countColour(status, kRecordingColour) == 0;
+                 },
+                 kSettleMs),
+             "the status line kept counting down after the space bar was let go");
+    QVERIFY(!recordingRuns());
+    QCOMPARE(filedMessages(), before);
+}
+
+// Seven seconds of a held space bar, auto-repeat and all: three of countdown,
+// about four of recording, one message for the selected Inbox sender.
+void ProgramXInput::holdingSpaceSendsOneMessage() {
+    const QSet<QString> before = filedMessages();
+    bool recordingSeen = false;
+    QVERIFY(holdSpace(7000, [&](qint64) {
+        recordingSeen = recordingSeen || recordingRuns();
+        return true;
+    }));
+    const bool filed = waitFor(
+        [&] { return filedMessages().size() > before.size() && !recordingRuns(); }, kSettleMs);
+    QVERIFY2(recordingSeen, "a 7 s hold of the space bar never started a recording");
+    QVERIFY2(filed, "the recording was never filed");
+    const QSet<QString> added = filedMessages() - before;
+    QCOMPARE(added.size(), 1);
+    const QString stem = *added.cbegin();
+    QVERIFY2(stem.startsWith(kSender + QLatin1Char(';')), qPrintable(stem));
+
+    const Probe media = probe(filedPath(stem, QStringLiteral(".wmv")));
+    QVERIFY2(media.errors.isEmpty(), qPrintable(media.errors));
+    QCOMPARE(media.container, QStringLiteral("asf"));
+    QVERIFY(media.stream(QStringLiteral("video")));
+    QCOMPARE(media.stream(QStringLiteral("video"))->codec, QStringLiteral("wmv2"));
+    QVERIFY(media.stream(QStringLiteral("audio")));
+    QCOMPARE(media.stream(QStringLiteral("audio"))->codec, QStringLiteral("wmav2"));
+    QVERIFY2(media.duration >= 3.5 && media.duration <= 5.0,
+             qPrintable(QStringLiteral("%1 s").arg(media.duration)));
+    QCOMPARE(QImage(filedPath(stem, QStringLiteral(".jpg"))).size(), QSize(192, 144));
+}
+
+// A recording made with the space bar lets go of the pointer: a click in
+// another program's window then reaches that window.
+void ProgramXInput::clickAfterRecordingReachesOtherWindow() {
+    ClickProbe probe;
+    probe.setWindowTitle(QStringLiteral("click probe"));
+    probe.setGeometry(kProbePlacement);
+    probe.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&probe));
+
+    qint64 recordingSeenAt = -1;
+    QVERIFY(holdSpace(8000, [&](qint64 held) {
+        if (recordingSeenAt < 0 && recordingRuns())
+            recordingSeenAt = held;
+        return recordingSeenAt < 0 || held < recordingSeenAt + 500;
+    }));
+    QVERIFY2(waitFor([this] { return !recordingRuns(); }, kSettleMs),
+             "the recording was never filed");
+
+    QVERIFY(xdriver::click(probe.winId(), QPoint(100, 75)));
+    QVERIFY2(waitFor([&] { return probe.presses > 0; }, 5000),
+             "the click went to clipnote: it still holds the pointer");
+}
+
+// With no tray to bring it back, a minimised window must stay one the window
+// manager can restore, here by the request a task bar sends on a click.
+void ProgramXInput::minimisedWithoutTrayCanBeRestored() {
+    const QString title = m_client->mainWindowTitle();
+    QVERIFY(xdriver::findWindow(title, 0, true) != 0);
+    QVERIFY(xdriver::xdotool({QStringLiteral("windowminimize"), QString::number(m_window)}));
+    QVERIFY2(waitFor([&] { return xdriver::findWindow(title, 0, true) == 0; }, kSettleMs),
+             "the window manager did not minimise the window");
+
+    const WindowId minimised = xdriver::findWindow(title, 0);
+    QVERIFY2(minimised != 0, "the minimised window is gone: nothing is left to restore");
+    QVERIFY(xdriver::xdotool({QStringLiteral("windowactivate"), QString::number(minimised)}));
+    QVERIFY2(waitFor([&] { return xdriver::findWindow(title, 0, true) != 0; }, 5000),
+             "the minimised window never came back");
+}
+
+QTEST_MAIN(ProgramXInput)
+#include "program_xinput.moc"
