@@ -6,7 +6,7 @@ set(CLIPNOTE_TEST_ENV
     "CLIPNOTE_MICROPHONE=test"
     "CLIPNOTE_SERVER_BIN=$<TARGET_FILE:clipnote-server>"
     "CLIPNOTE_CLIENT_BIN=$<TARGET_FILE:clipnote>"
-    "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0"
+    "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0:intercept_tls_get_addr=0"
     "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/lsan.supp:print_suppressions=0"
     "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 
