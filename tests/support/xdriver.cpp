@@ -13,9 +13,13 @@ namespace {
 constexpr int kPollMs = 50;
 constexpr int kWindowManagerStartMs = 20000;
 
-bool runTool(const QString& program, const QStringList& arguments, QByteArray* out, int timeoutMs) {
+bool runTool(const QString& program, const QStringList& arguments, QByteArray* out, int timeoutMs,
+             bool quiet = false) {
     QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (quiet)
+        process.setStandardErrorFile(QProcess::nullDevice());
+    else
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(program, arguments);
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
@@ -128,7 +132,8 @@ bool WindowManager::start() {
     }
     // The desktop number is answered only once a manager has taken the screen.
     const QDeadlineTimer deadline(kWindowManagerStartMs);
-    while (!xdotool({QStringLiteral("get_desktop")}, nullptr)) {
+    while (!runTool(QStringLiteral("xdotool"), {QStringLiteral("get_desktop")}, nullptr, 10000,
+                    true)) {
         if (deadline.hasExpired() || m_process->state() == QProcess::NotRunning) {
             m_error = QStringLiteral("openbox never took over the display");
             return false;
