@@ -13,6 +13,9 @@
 #include <curl/curl.h>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -280,18 +283,28 @@ int MessageTransfer::WriteUploadBody(UploadRequest& request, qint64 total, QIODe
     return 1;
 }
 
-int MessageTransfer::DownloadMessage(const QString& targetPath, const QString& userId) {
+int MessageTransfer::DownloadMessage(const QString& targetPath, const QString& userId,
+                                     const QString& received) {
     m_lastReads = {};
     const QString workingPath = targetPath + QLatin1Char('~');
-    QFile working(workingPath);
-    if (!working.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    // A message is private: the record is the user's alone, also when a
+    // working file of an earlier run is reused.
+    const int fd = ::open(QFile::encodeName(workingPath).constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    QFile working;
+    if (fd < 0 || ::fchmod(fd, 0600) != 0 ||
+        !working.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                      QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         QFile::remove(workingPath);
         return 0;
     }
     RecordSink sink(working, m_lastReads);
     bool complete = false;
     const QString page =
-        pagePath(QStringLiteral("zeb/download.asp"), {{QStringLiteral("id"), userId}});
+        pagePath(QStringLiteral("zeb/download.asp"),
+                 {{QStringLiteral("id"), userId}, {QStringLiteral("received"), received}});
     if (CURL* h = openHandle((m_base + page).toUtf8(), m_connectTimeoutMs)) {
         curl_slist* headers = curl_slist_append(nullptr, "Accept: */*");
         http::StallWatch stallWatch(m_stallTimeoutMs);

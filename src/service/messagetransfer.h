@@ -39,12 +39,17 @@ public:
                         UploadProgress* progress);
 
     // Fetches the next message waiting for userId into targetPath through
-    // the working file targetPath + "~". 1 when targetPath now holds a whole
-    // record, else 0: no message ("ERROR"), a refusal, a reply that broke
-    // off before its end, or any other failure. A failure leaves neither
-    // the working file nor a new target behind; an earlier target file is
-    // replaced only by a complete record.
-    int DownloadMessage(const QString& targetPath, const QString& userId);
+    // the working file targetPath + "~", both readable by the user alone.
+    // `received` names the last message filed and not yet confirmed (the
+    // record's trimmed name field, empty for none): the service keeps handing
+    // a message out until it is named here, so a client that dies before
+    // filing loses nothing. 1 when targetPath now holds a whole record, else
+    // 0: no message ("ERROR"), a refusal, a reply that broke off before its
+    // end, or any other failure. A failure leaves neither the working file
+    // nor a new target behind; an earlier target file is replaced only by a
+    // complete record.
+    int DownloadMessage(const QString& targetPath, const QString& userId,
+                        const QString& received = QString());
 
     // How the last download's reply arrived: the number of pieces read, the
     // largest of them and the bytes in all.

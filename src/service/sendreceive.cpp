@@ -44,6 +44,11 @@ void SendReceiveWorker::run() {
 
 SendReceiveWorker::CycleResult SendReceiveWorker::runCycle() {
     CycleResult result;
+    if (!m_started) {
+        m_started = true;
+        m_store.sweepWorkingFiles();
+        m_toConfirm = m_store.receivedToConfirm();
+    }
     if (!m_flags.gestureActive.load()) {
         sendPhase(result);
         receivePhase(result);
@@ -88,24 +93,32 @@ void SendReceiveWorker::sendPhase(CycleResult& result) {
 }
 
 void SendReceiveWorker::receivePhase(CycleResult& result) {
-    // Read afresh each cycle: a record refused here is retired by the service
-    // and lost for good, so a switch back to "anyone" must count at once.
+    // Read afresh each cycle, so a switch back to "anyone" counts at once.
     m_allowAll = m_readProfile(QLatin1String(kSettingAllowAll), 1) != 0;
     QFile::remove(m_recordPath);
     m_observer.setStatus(QStringLiteral("Receiving..."));
-    // Records that are refused do not count towards the three of a cycle,
-    // but a refused record is retired by the service all the same; the bound
-    // on attempts keeps a flood of refused records from holding the worker.
+    // Records that are refused do not count towards the three of a cycle;
+    // the bound on attempts keeps a flood of them from holding the worker.
     int attempts = 0;
     while (result.received < kRecordsPerCycle && attempts < kRecordsPerCycle * 8) {
         ++attempts;
+        m_transport.setReceived(m_toConfirm);
         if (!m_transport.DownloadMessage(m_recordPath))
             break;
-        if (fileRecord(result))
+        // A new record answers the request, so the confirmation it carried
+        // has been taken.
+        QString receivedName;
+        const Filing filing = fileRecord(&receivedName);
+        QFile::remove(m_recordPath);
+        if (filing == Filing::Failed) {
+            confirmWithNextDownload(QString());
+            break;
+        }
+        confirmWithNextDownload(receivedName);
+        if (filing == Filing::Filed)
             ++result.received;
         else
             ++result.discarded;
-        QFile::remove(m_recordPath);
     }
     if (result.received > 0) {
         m_observer.reloadList(0);
@@ -116,29 +129,37 @@ void SendReceiveWorker::receivePhase(CycleResult& result) {
     m_observer.setStatus(QString());
 }
 
-bool SendReceiveWorker::fileRecord(CycleResult&) {
+void SendReceiveWorker::confirmWithNextDownload(const QString& receivedName) {
+    m_toConfirm = receivedName;
+    // Kept on disk too, so a program that ends before its next download
+    // does not get the message once more at its next start.
+    m_store.setReceivedToConfirm(receivedName);
+}
+
+SendReceiveWorker::Filing SendReceiveWorker::fileRecord(QString* receivedName) {
     QFile record(m_recordPath);
     if (!record.open(QIODevice::ReadOnly))
-        return false;
-    // A record without a message byte would only file an empty message.
+        return Filing::Failed;
     const MessageRecord header = readMessageRecord(record);
+    *receivedName = header.name;
+    // A record without a message byte would only file an empty message.
     if (!header.isValid())
-        return false;
+        return Filing::Refused;
     const QString inboxName = inboxNameOfReceived(header.name);
     if (inboxName.isEmpty())
-        return false;
+        return Filing::Refused;
     if (!m_allowAll && !m_store.senderIsContact(inboxName))
-        return false;
+        return Filing::Refused;
     // A date that is no date leaves the filing time.
     const ReceivedFile filed = m_store.fileReceived(header.name, record, header.date);
     if (!filed.filed)
-        return false;
+        return Filing::Failed;
     if (filed.thumbnail)
         m_observer.contactsChanged();
-    else
+    else if (!filed.replaced)
         m_observer.newMessage(receivedMessagePart(header.name));
     m_observer.fileReceived(filed.inboxName);
-    return true;
+    return Filing::Filed;
 }
 
 void SendReceiveWorker::waitForNextCycle() {

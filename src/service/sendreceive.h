@@ -15,6 +15,9 @@ public:
     virtual int UploadMessage(const QString& path, const QString& name, const QString& sender,
                               const QString& recipient) = 0;
     virtual int DownloadMessage(const QString& targetPath) = 0;
+    // The received name that the following downloads confirm (empty for
+    // none). A transport without confirmation ignores it.
+    virtual void setReceived(const QString& name) { Q_UNUSED(name); }
 };
 
 // What a Send/Receive cycle tells the window it works for. The worker calls
@@ -61,7 +64,11 @@ struct WorkerFlags {
 // The Send/Receive worker: every cycle uploads the Outbox (keeping copies in
 // Sent when "SaveSent" is on), then fetches up to three waiting files into
 // the Inbox (only from contacts when "AllowALL" is off), then waits idleTicks x 100 ms or until
-// asked for an early cycle.
+// asked for an early cycle. Each download confirms the message filed before
+// it; the service hands out again whatever was not confirmed, so a message
+// is never lost to a crash or a cut connection, and a copy that comes again
+// replaces the one already filed. The first cycle sweeps what writers killed
+// part way left in the user folder.
 class SendReceiveWorker {
 public:
     using ProfileReader = std::function<int(const QString& entry, int defaultValue)>;
@@ -86,9 +93,17 @@ public:
     QString recordPath() const { return m_recordPath; }
 
 private:
+    // What became of a downloaded record.
+    enum class Filing {
+        Filed,
+        Refused, // it can never be filed: confirmed all the same, so it is not sent again
+        Failed,  // it could not be written now: left for the service to hand out again
+    };
+
     void sendPhase(CycleResult& result);
     void receivePhase(CycleResult& result);
-    bool fileRecord(CycleResult& result);
+    Filing fileRecord(QString* receivedName);
+    void confirmWithNextDownload(const QString& receivedName);
     void waitForNextCycle();
 
     const MessageStore& m_store;
@@ -99,4 +114,6 @@ private:
     WorkerFlags m_flags;
     ProfileReader m_readProfile;
     bool m_allowAll = true;
+    bool m_started = false;
+    QString m_toConfirm;
 };

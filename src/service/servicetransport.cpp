@@ -13,12 +13,14 @@ public:
         return m_transfer.UploadMessage(path, name, sender, recipient, QString());
     }
     int DownloadMessage(const QString& targetPath) override {
-        return m_transfer.DownloadMessage(targetPath, m_userId);
+        return m_transfer.DownloadMessage(targetPath, m_userId, m_received);
     }
+    void setReceived(const QString& name) override { m_received = name; }
 
 private:
     MessageTransfer m_transfer;
     QString m_userId;
+    QString m_received;
 };
 } // namespace
 

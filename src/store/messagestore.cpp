@@ -17,6 +17,9 @@
 
 namespace {
 
+// Beside the four folders, so no list ever shows it.
+const QString kToConfirmFile = QStringLiteral(".received");
+
 bool removeFile(const QString& path) {
     return ::unlink(QFile::encodeName(path).constData()) == 0;
 }
@@ -171,9 +174,13 @@ ReceivedFile MessageStore::fileReceived(const QString& receivedName, QIODevice& 
     // Dated before it takes its name, so no list ever sees it undated.
     if (date.isValid())
         m_status->setDate(file.tempPath(), date);
+    // A message the service hands out again (its receipt was never
+    // confirmed) keeps the state the user gave it.
+    result.replaced = QFileInfo::exists(target);
+    const bool read = result.replaced && m_status->isRead(target);
     if (!file.commit())
         return result;
-    m_status->setRead(target, false);
+    m_status->setRead(target, read);
     result.filed = true;
 
     if (result.thumbnail)
@@ -208,6 +215,24 @@ QString MessageStore::resend(const QString& sentName, const QString& recipient) 
     copyFileReplacing(thumbnailPath(Folder::Sent, sentName),
                       path(Folder::Outbox, thumbnailName(Folder::Outbox, name)), m_userFolder);
     return video ? name : QString();
+}
+
+QString MessageStore::receivedToConfirm() const {
+    QFile file(m_userFolder + QLatin1Char('/') + kToConfirmFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.read(4096));
+}
+
+bool MessageStore::setReceivedToConfirm(const QString& receivedName) const {
+    const QString path = m_userFolder + QLatin1Char('/') + kToConfirmFile;
+    if (receivedName.isEmpty())
+        return removeFile(path) || !QFileInfo::exists(path);
+    return writeFileReplacing(path, receivedName.toUtf8(), m_userFolder);
+}
+
+int MessageStore::sweepWorkingFiles() const {
+    return sweepAbandonedTempFiles(m_userFolder);
 }
 
 void MessageStore::remove(Folder folder, const QString& name) const {

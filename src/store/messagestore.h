@@ -28,6 +28,7 @@ struct ReceivedFile {
     QString inboxName;          // u;n.wmv or u;n.jpg; empty when the name was refused
     bool thumbnail = false;     // a .jpg, which also became the sender's picture
     bool pictureStored = false; // the copy over the sender's picture worked
+    bool replaced = false;      // an earlier copy of the same message was there
 };
 
 // The messages of the user folder F: Inbox, Outbox and Sent, with the naming
@@ -85,7 +86,9 @@ public:
 
     // Files a received record's file in the Inbox, unread and dated `date`
     // (left at the filing time when invalid); a thumbnail also replaces the
-    // sender's picture. The data is read from `data` to its end.
+    // sender's picture. The data is read from `data` to its end. A message is
+    // named alike on every delivery, so a second copy replaces the first and
+    // keeps its read state: a played message never turns unread again.
     ReceivedFile fileReceived(const QString& receivedName, QIODevice& data,
                               const QDateTime& date) const;
     // Whether the sender of an Inbox name is a contact (messages from anyone
@@ -101,6 +104,17 @@ public:
     // U being the kept message's sender. Returns the new Outbox name, empty
     // when the video could not be copied.
     QString resend(const QString& sentName, const QString& recipient) const;
+
+    // The name of the last received message that was filed but not yet
+    // confirmed to the service; empty when there is none. Kept in the user
+    // folder, outside the listed folders, so it outlives the program.
+    QString receivedToConfirm() const;
+    // Remembers it (empty forgets it); false when it could not be written.
+    bool setReceivedToConfirm(const QString& receivedName) const;
+
+    // Removes what writers killed part way left behind in the user folder;
+    // returns how many files went.
+    int sweepWorkingFiles() const;
 
     // Deletes a message (its video and thumbnail) or a contact (its picture
     // and file). Files that cannot be deleted are passed over.

@@ -1,11 +1,13 @@
 #include "store/replacingfile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QIODevice>
 #include <QRandomGenerator>
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,11 +17,32 @@ namespace {
 
 std::atomic<unsigned> g_sequence{0};
 
+// ".clipnote-<pid>-<sequence>-<random>.part": the pid tells whether the
+// writer may still be at work.
+const QLatin1String kTempPrefix(".clipnote-");
+const QLatin1String kTempSuffix(".part");
+
 QString uniqueTempName() {
     return QStringLiteral(".clipnote-%1-%2-%3.part")
         .arg(::getpid())
         .arg(g_sequence.fetch_add(1))
         .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+}
+
+// The writer's pid of a temporary name of ours, or 0 for any other name.
+pid_t writerOf(const QString& name) {
+    if (!name.startsWith(kTempPrefix) || !name.endsWith(kTempSuffix))
+        return 0;
+    const QStringList fields =
+        name.mid(kTempPrefix.size(), name.size() - kTempPrefix.size() - kTempSuffix.size())
+            .split(QLatin1Char('-'));
+    bool ok = false;
+    const qlonglong pid = fields.size() == 3 ? fields.first().toLongLong(&ok) : 0;
+    return ok && pid > 0 ? static_cast<pid_t>(pid) : 0;
+}
+
+bool writerIsGone(pid_t pid) {
+    return pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH;
 }
 
 bool writeAll(int fd, const char* data, qint64 size) {
@@ -157,4 +180,18 @@ bool writeFileReplacing(const QString& target, const QByteArray& bytes, const QS
 bool copyFileReplacing(const QString& source, const QString& target, const QString& tempFolder) {
     ReplacingFile file(target, tempFolder);
     return file.open() && file.writeFromFile(source) && file.commit();
+}
+
+int sweepAbandonedTempFiles(const QString& tempFolder) {
+    int removed = 0;
+    const QStringList names = QDir(tempFolder)
+                                  .entryList({kTempPrefix + QLatin1String("*") + kTempSuffix},
+                                             QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        const pid_t writer = writerOf(name);
+        if (writer != 0 && writerIsGone(writer) &&
+            ::unlink(QFile::encodeName(tempFolder + QLatin1Char('/') + name).constData()) == 0)
+            ++removed;
+    }
+    return removed;
 }

@@ -43,3 +43,9 @@ private:
 // Whole-file helpers over ReplacingFile.
 bool writeFileReplacing(const QString& target, const QByteArray& bytes, const QString& tempFolder);
 bool copyFileReplacing(const QString& source, const QString& target, const QString& tempFolder);
+
+// Removes the temporary files that writers killed part way left in a folder:
+// those named by a process that no longer runs. Files of this process and of
+// any live one are left alone, so a writer at work is never disturbed.
+// Returns how many were removed.
+int sweepAbandonedTempFiles(const QString& tempFolder);

@@ -5,6 +5,9 @@
 #include <QBuffer>
 #include <QTest>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 // The message store over a user folder under a path with capitals: paths,
 // listing, counting, filing a recording, sending, receiving, deleting,
 // resending and saving a copy. Every test runs with the read state in
@@ -27,7 +30,10 @@ private Q_SLOTS:
     void sendingKeepsOrDrops();
     void receiving_data();
     void receiving();
-    void receivingAgainStartsUnread();
+    void receivingAgainKeepsOneRow_data();
+    void receivingAgainKeepsOneRow();
+    void receivedToConfirmOutlivesTheStore();
+    void sweepRemovesOnlyAbandonedWorkingFiles();
     void refusedReceivedNamesTouchNothing_data();
     void refusedReceivedNamesTouchNothing();
     void senderIsContact_data();
@@ -315,27 +321,75 @@ void TestMessageStore::receiving() {
     verifyNoLeftovers();
 }
 
-void TestMessageStore::receivingAgainStartsUnread() {
+void TestMessageStore::receivingAgainKeepsOneRow_data() {
+    QTest::addColumn<bool>("played");
+    QTest::newRow("played stays read") << true;
+    QTest::newRow("unread stays unread") << false;
+}
+
+void TestMessageStore::receivingAgainKeepsOneRow() {
+    QFETCH(bool, played);
     FileStatus status(mode());
     const MessageStore store(m_userFolder, status);
+    const QDateTime date(QDate(2008, 12, 7), QTime(15, 45, 12));
     QByteArray bytes("video");
     QBuffer first(&bytes);
     QVERIFY(first.open(QIODevice::ReadOnly));
-    QVERIFY(store.fileReceived(QStringLiteral("bob;alice;456"), first, QDateTime()).filed);
-    QVERIFY(store.markRead(QStringLiteral("alice;456.wmv")));
-    QCOMPARE(store.countUnread(), 0);
+    const ReceivedFile filed = store.fileReceived(QStringLiteral("bob;alice;456"), first, date);
+    QVERIFY(filed.filed);
+    QVERIFY(!filed.replaced);
+    if (played)
+        QVERIFY(store.markRead(QStringLiteral("alice;456.wmv")));
+    // The service hands the same message out again.
     QBuffer second(&bytes);
     QVERIFY(second.open(QIODevice::ReadOnly));
-    // File times may be kept to the second only.
-    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    QVERIFY(store.fileReceived(QStringLiteral("bob;alice;456"), second, QDateTime()).filed);
-    const QDateTime after = QDateTime::currentDateTime().addSecs(1);
-    QCOMPARE(store.countUnread(), 1);
-    // Without a valid date the file keeps its filing time.
+    const ReceivedFile again = store.fileReceived(QStringLiteral("bob;alice;456"), second, date);
+    QVERIFY(again.filed);
+    QVERIFY(again.replaced);
+    QCOMPARE(store.list(Folder::Inbox), QStringList{"alice;456.wmv"});
+    QCOMPARE(store.countUnread(), played ? 0 : 1);
     FileState state;
     QVERIFY(status.GetStatus(in("Inbox", "alice;456.wmv"), state));
-    QVERIFY2(state.date >= before && state.date <= after,
-             qPrintable(state.date.toString(Qt::ISODateWithMs)));
+    QCOMPARE(state.read, played);
+    QCOMPARE(state.date, date);
+    verifyNoLeftovers();
+}
+
+void TestMessageStore::receivedToConfirmOutlivesTheStore() {
+    FileStatus status(mode());
+    const QString name = QStringLiteral("Bob;Alice;-12.jpg");
+    QCOMPARE(MessageStore(m_userFolder, status).receivedToConfirm(), QString());
+    QVERIFY(MessageStore(m_userFolder, status).setReceivedToConfirm(name));
+    QCOMPARE(MessageStore(m_userFolder, status).receivedToConfirm(), name);
+    // Nowhere a list looks.
+    for (const Folder folder : {Folder::Inbox, Folder::Outbox, Folder::Sent, Folder::Contacts})
+        QCOMPARE(MessageStore(m_userFolder, status).list(folder), QStringList());
+    QVERIFY(MessageStore(m_userFolder, status).setReceivedToConfirm(QString()));
+    QCOMPARE(MessageStore(m_userFolder, status).receivedToConfirm(), QString());
+    QVERIFY(MessageStore(m_userFolder, status).setReceivedToConfirm(QString()));
+    verifyNoLeftovers();
+}
+
+void TestMessageStore::sweepRemovesOnlyAbandonedWorkingFiles() {
+    // A writer that has ended: its pid names no process any more.
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    QVERIFY(child > 0);
+    QCOMPARE(::waitpid(child, nullptr, 0), child);
+    const auto working = [](qint64 pid) {
+        return QStringLiteral(".clipnote-%1-7-0badf00d.part").arg(pid);
+    };
+    const QString abandoned = working(child);
+    const QString ours = working(::getpid());
+    const QString live = working(::getppid());
+    for (const QString& name : {abandoned, ours, live, QStringLiteral("notes.part")})
+        QVERIFY(writeFile(m_userFolder + "/" + name, "half"));
+    FileStatus status(mode());
+    QCOMPARE(MessageStore(m_userFolder, status).sweepWorkingFiles(), 1);
+    QStringList kept{live, ours, "notes.part"};
+    kept.sort();
+    QCOMPARE(filesIn(m_userFolder), kept);
 }
 
 void TestMessageStore::refusedReceivedNamesTouchNothing_data() {

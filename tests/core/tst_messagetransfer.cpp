@@ -33,6 +33,7 @@ private Q_SLOTS:
     void uploadToNobody();
     void uploadProgress();
 
+    void downloadRequestShape_data();
     void downloadRequestShape();
     void downloadRecords_data();
     void downloadRecords();
@@ -254,14 +255,26 @@ void TestMessageTransfer::uploadProgress() {
     QCOMPARE(progress.calls, (QList<int>{0, -100, -4, 1, 2, 3, 4}));
 }
 
+void TestMessageTransfer::downloadRequestShape_data() {
+    QTest::addColumn<QString>("received");
+    QTest::addColumn<QByteArray>("query");
+    QTest::newRow("nothing to confirm") << QString() << QByteArray("&received=");
+    QTest::newRow("a thumbnail to confirm")
+        << "bob+x@example.org;Carol & Co;-12.jpg"
+        << QByteArray("&received=bob%2Bx%40example.org%3BCarol%20%26%20Co%3B-12.jpg");
+}
+
 void TestMessageTransfer::downloadRequestShape() {
+    QFETCH(QString, received);
+    QFETCH(QByteArray, query);
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "text/plain", "ERROR"));
     MessageTransfer transfer(server.baseUrl());
-    QCOMPARE(transfer.DownloadMessage(m_target, "bob+x@example.org"), 0);
+    QCOMPARE(transfer.DownloadMessage(m_target, "bob+x@example.org", received), 0);
     const QByteArray request = server.requests().value(0);
-    QVERIFY2(request.startsWith("GET /zeb/download.asp?id=bob%2Bx%40example.org HTTP/1.1\r\n"),
-             request.left(80).constData());
+    QVERIFY2(request.startsWith("GET /zeb/download.asp?id=bob%2Bx%40example.org" + query +
+                                " HTTP/1.1\r\n"),
+             request.left(160).constData());
     QVERIFY(request.contains("\r\nUser-Agent: HttpSendRequestEx\r\n"));
     QVERIFY(request.contains("\r\nAccept: */*\r\n"));
 }
@@ -291,9 +304,16 @@ void TestMessageTransfer::downloadRecords() {
     QFETCH(QByteArray, stored);
     ScriptedServer server;
     server.enqueue(ScriptedServer::raw(reply));
+    // A working file an earlier run left open to others.
+    QVERIFY(writeFile(m_target + "~", "stale"));
+    QVERIFY(QFile::setPermissions(m_target + "~", QFile::ReadOwner | QFile::WriteOwner |
+                                                      QFile::ReadOther | QFile::ReadGroup));
     MessageTransfer transfer(server.baseUrl());
     QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 1);
     QCOMPARE(readFile(m_target), stored);
+    // A message is the user's alone.
+    QCOMPARE(QFileInfo(m_target).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+             QFileDevice::Permissions());
 }
 
 void TestMessageTransfer::downloadFailures_data() {

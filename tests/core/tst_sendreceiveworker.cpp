@@ -4,12 +4,15 @@
 #include "service/sendreceive.h"
 #include "store/messagestore.h"
 #include "storefixture.h"
+#include "unwritable.h"
 
 #include <QDateTime>
 #include <QFileInfo>
 #include <QTest>
 
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 // A downloaded record: 255-byte name field, 32-byte date, then the file.
@@ -39,13 +42,18 @@ public:
     }
     int DownloadMessage(const QString& targetPath) override {
         ++downloads;
+        confirmations.append(received);
         if (waiting.isEmpty())
             return 0;
         writeFile(targetPath, waiting.takeFirst());
         return 1;
     }
+    void setReceived(const QString& name) override { received = name; }
     QList<Upload> uploads;
     QStringList refused;
+    // The confirmation each download carried.
+    QString received;
+    QStringList confirmations;
     QList<QByteArray> waiting;
     int downloads = 0;
 };
@@ -88,6 +96,11 @@ private Q_SLOTS:
     void onlyContactsWhenAllowAllIsOff();
     void badRecordsAreDiscarded_data();
     void badRecordsAreDiscarded();
+    void eachDownloadConfirmsTheRecordBefore_data();
+    void eachDownloadConfirmsTheRecordBefore();
+    void unwritableInboxConfirmsNothing();
+    void redeliveredMessageIsFiledOnce();
+    void firstCycleSweepsAbandonedWorkingFiles();
     void gestureSkipsTransfers();
     void earlyCycleAndExit();
 
@@ -296,7 +309,70 @@ void TestSendReceiveWorker::badRecordsAreDiscarded() {
     QCOMPARE(result.received, 1);
     auto after = snapshotTree(m_env.root());
     after.remove(m_folder + "/Inbox/alice;7.wmv");
+    after.remove(m_folder + "/.received");
     QCOMPARE(after.keys(), before.keys());
+}
+
+void TestSendReceiveWorker::eachDownloadConfirmsTheRecordBefore_data() {
+    QTest::addColumn<int>("allowAll");
+    QTest::addColumn<QStringList>("inbox");
+    QTest::newRow("filed") << 1 << QStringList{"carol;1.wmv", "carol;2.jpg"};
+    // A refused record would otherwise come back for ever.
+    QTest::newRow("refused") << 0 << QStringList{};
+}
+
+void TestSendReceiveWorker::eachDownloadConfirmsTheRecordBefore() {
+    QFETCH(int, allowAll);
+    QFETCH(QStringList, inbox);
+    m_profile.insert(QLatin1String(kSettingAllowAll), allowAll);
+    m_transport.waiting = {record("Me;Carol;1  ", "1/1/2020 1:00:00 AM", "v"),
+                           record("Me;Carol;2.jpg", "1/1/2020 1:00:00 AM", "p")};
+    makeWorker()->runCycle();
+    // The name field as it came, trimmed.
+    QCOMPARE(m_transport.confirmations, (QStringList{"", "Me;Carol;1", "Me;Carol;2.jpg"}));
+    QCOMPARE(filesIn(m_folder + "/Inbox"), inbox);
+    // A run that ends before confirming leaves it to the next run.
+    makeWorker()->runCycle();
+    QCOMPARE(m_transport.confirmations.last(), QStringLiteral("Me;Carol;2.jpg"));
+}
+
+void TestSendReceiveWorker::unwritableInboxConfirmsNothing() {
+    m_transport.waiting = {record("me;carol;1", "1/1/2020 1:00:00 AM", "v"),
+                           record("me;carol;2", "1/1/2020 1:00:00 AM", "v")};
+    ReadOnlyFolder inbox(m_folder + "/Inbox");
+    if (!inbox.active())
+        QSKIP("this machine cannot make a folder refuse new files");
+    const auto result = makeWorker()->runCycle();
+    // The service keeps the message to hand it out again; the phase ends.
+    QCOMPARE(result.received, 0);
+    QCOMPARE(m_transport.confirmations, QStringList{""});
+    QCOMPARE(m_store->receivedToConfirm(), QString());
+}
+
+void TestSendReceiveWorker::redeliveredMessageIsFiledOnce() {
+    const QByteArray message = record("me;carol;1", "1/1/2020 1:00:00 AM", "v");
+    m_transport.waiting = {message};
+    auto worker = makeWorker();
+    worker->runCycle();
+    QVERIFY(m_store->markRead(QStringLiteral("carol;1.wmv")));
+    // Its confirmation was lost: the service hands it out again.
+    m_transport.waiting = {message};
+    QCOMPARE(worker->runCycle().received, 1);
+    QCOMPARE(filesIn(m_folder + "/Inbox"), QStringList{"carol;1.wmv"});
+    QCOMPARE(m_store->countUnread(), 0);
+    QCOMPARE(m_observer.newMessages, QStringList{"carol;1"});
+}
+
+void TestSendReceiveWorker::firstCycleSweepsAbandonedWorkingFiles() {
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    QVERIFY(child > 0);
+    QCOMPARE(::waitpid(child, nullptr, 0), child);
+    const QString abandoned = m_folder + QStringLiteral("/.clipnote-%1-0-0badf00d.part").arg(child);
+    QVERIFY(writeFile(abandoned, "half a message"));
+    makeWorker()->runCycle();
+    QVERIFY(!QFile::exists(abandoned));
 }
 
 void TestSendReceiveWorker::gestureSkipsTransfers() {
