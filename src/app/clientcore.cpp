@@ -1,5 +1,6 @@
 #include "app/clientcore.h"
 
+#include "platform/tempfolder.h"
 #include "store/storenames.h"
 
 #include <QDir>
@@ -73,4 +74,28 @@ bool ClientCore::enterUserFolder() {
     for (const char* name : {"Outbox", "Inbox", "Sent", "Contacts"})
         dir.mkdir(m_strFolder + QLatin1Char('/') + QLatin1String(name));
     return true;
+}
+
+ClientCore::FolderClaim ClientCore::claimUserFolder(QString* message) {
+    switch (m_folderLock.take(m_strFolder)) {
+    case UserFolderLock::Result::Taken:
+        break;
+    case UserFolderLock::Result::InUse:
+        *message = QStringLiteral("The messages of %1 in %2 are already open in another "
+                                  "program. Close that one first.")
+                       .arg(m_strUserId, m_strFolder);
+        return FolderClaim::InUse;
+    case UserFolderLock::Result::Failed:
+        *message =
+            QStringLiteral("The folder %1 cannot be locked for this program.").arg(m_strFolder);
+        return FolderClaim::Unusable;
+    }
+    QString why;
+    if (privateWorkingFolder(m_strUserId, &why).isEmpty()) {
+        m_folderLock.release();
+        *message = QStringLiteral("No private working folder can be had for %1: %2.")
+                       .arg(m_strUserId, why);
+        return FolderClaim::NoWorkingFolder;
+    }
+    return FolderClaim::Taken;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/userfolderlock.h"
 #include "platform/profile.h"
 #include "service/pagesession.h"
 #include "service/serviceaddress.h"
@@ -63,8 +64,16 @@ public:
     // with nothing created, when the user ID cannot be a folder name.
     bool enterUserFolder();
 
+    enum class FolderClaim { Taken, InUse, Unusable, NoWorkingFolder };
+    // Makes the user folder this program's own for the rest of the run and
+    // checks the signed-in user's private working folder (GetTempPath).
+    // Called after enterUserFolder, before any worker starts; anything but
+    // Taken comes with a message for the user.
+    FolderClaim claimUserFolder(QString* message);
+
 private:
     Profile m_profile;
     ServiceAddress m_service;
     PageSession m_pages;
+    UserFolderLock m_folderLock;
 };

@@ -21,6 +21,8 @@ enum ExitStatus {
     kUnreachable = 3,
     kRefused = 4,
     kNoUserFolder = 5,
+    kFolderInUse = 6,
+    kNoWorkingFolder = 7,
 };
 
 QString optionValue(const QStringList& arguments, const QString& name) {
@@ -80,8 +82,8 @@ int signInHeadless(ClientCore& core, const QString& userId, const QString& passw
                  {{QStringLiteral("UID"), userId}, {QStringLiteral("PW"), password}}),
         reply);
     if (fetched != 0) {
-        *message = QStringLiteral("The service at %1 could not be reached.")
-                       .arg(core.service().baseUrl());
+        *message =
+            QStringLiteral("The service at %1 could not be reached.").arg(core.service().baseUrl());
         return kUnreachable;
     }
     if (!isOkReply(reply)) {
@@ -122,6 +124,15 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
         std::fprintf(err, "This user ID cannot name a folder here.\n");
         core.CloseSession();
         return kNoUserFolder;
+    }
+    // Another program's worker on this Outbox would send each message twice.
+    const ClientCore::FolderClaim claim = core.claimUserFolder(&message);
+    if (claim != ClientCore::FolderClaim::Taken) {
+        std::fprintf(err, "%s\n", message.toUtf8().constData());
+        core.CloseSession();
+        return claim == ClientCore::FolderClaim::InUse      ? kFolderInUse
+               : claim == ClientCore::FolderClaim::Unusable ? kNoUserFolder
+                                                            : kNoWorkingFolder;
     }
 
     const MessageStore store(core.m_strFolder);

@@ -8,6 +8,7 @@
 #include "mainwnd/trayicon.h"
 #include "mainwnd/workerlink.h"
 #include "notify/notification.h"
+#include "platform/messagebox.h"
 #include "platform/messages.h"
 #include "platform/popupmenu.h"
 #include "platform/profile.h"
@@ -411,6 +412,15 @@ bool CMainDialog::completeSignIn() {
     ClientCore* core = ClientCore::instance();
     if (!core->enterUserFolder())
         return false;
+    // A second window on the same user folder would run a second worker on
+    // its Outbox. The user most likely started the program twice, and the
+    // first window is still there: this one says so and ends, as a
+    // cancelled sign-in does, rather than asking to sign in again.
+    QString message;
+    if (core->claimUserFolder(&message) != ClientCore::FolderClaim::Taken) {
+        showMessageBox(this, message, ClientCore::applicationTitle(), QMessageBox::Warning);
+        return false;
+    }
     setWindowTitle(QStringLiteral("Clipnote- %1").arg(core->m_strUserId));
     m_store = std::make_unique<MessageStore>(core->m_strFolder);
     for (CFolderList* list : folderLists())

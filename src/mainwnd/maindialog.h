@@ -180,6 +180,8 @@ private:
     void grabFrame();
     void countdownTick();
     void recordingTick();
+    // Stops the audio thread and finishes the video here, on the UI thread,
+    // so the file is complete (or gone) before the Saving worker starts.
     void stopRecording();
     bool writeFrame(const unsigned char* frame);
     QRect indicatorRect() const;
@@ -217,6 +219,8 @@ private:
     // marked as repeats; a release counts once no press followed it.
     QTimer m_spaceRelease;
     std::shared_ptr<CWmvWriter> m_writer;
+    // The writer of the last recording put a complete file at tempVideoPath.
+    bool m_recordingFinished = false;
     std::unique_ptr<RecordSound> m_recorder;
 };
 

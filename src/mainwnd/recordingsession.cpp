@@ -124,6 +124,14 @@ void CMainDialog::ToggleRecording(bool restart) {
         stopRecording();
         return;
     }
+    // The recording goes only into the user's private working folder.
+    QString why;
+    const QString folder = privateWorkingFolder(ClientCore::instance()->m_strUserId, &why);
+    if (folder.isEmpty()) {
+        showMessageBox(this, QStringLiteral("Nowhere private to record to: %1.").arg(why),
+                       ClientCore::applicationTitle(), QMessageBox::Warning);
+        return;
+    }
     m_timers.start(kTimerRecordingTick, kPeriodRecordingTickMs);
     if (!m_recorder)
         m_recorder = std::make_unique<RecordSound>();
@@ -132,7 +140,8 @@ void CMainDialog::ToggleRecording(bool restart) {
                        ClientCore::applicationTitle(), QMessageBox::Warning);
     recordedMs = 0;
     thumbnailTaken = 0;
-    tempVideoPath = GetTempPath() + QStringLiteral("vnote.wmv");
+    tempVideoPath = folder + QStringLiteral("vnote.wmv");
+    m_recordingFinished = false;
     // A recording too short for a thumbnail must not carry the picture of an
     // earlier one, which may have gone to someone else.
     QFile::remove(thumbnailPathFor(tempVideoPath));
@@ -150,10 +159,13 @@ void CMainDialog::stopRecording() {
     if (m_recorder) {
         m_recorder->PostThreadMessage(WM_RECORD_STOP);
         m_recorder->PostThreadMessage(WM_RECORD_END);
-        // No sound buffer reaches the writer once this returns.
+        // No sound buffer reaches the writer once this returns, and the
+        // audio thread holds no reference to it any more.
         m_recorder->waitUntilStopped();
-        m_recorder->setWriter(nullptr);
     }
+    // Finished here rather than by whoever lets go of the writer last: the
+    // Saving worker must find the file whole, and learn whether it is.
+    m_recordingFinished = m_writer->Close();
     m_writer.reset();
     recording = 0;
     SetIndicator(RecordIndicator::NoRecording);
@@ -168,7 +180,8 @@ void CMainDialog::FinishRecording(bool cancelled) {
         gestureActive = 0;
         SetIndicator(RecordIndicator::Ready);
         if (wasRecording && !cancelled)
-            startSavingWorker(this);
+            startSavingWorker(this, RecordingHandOff{tempVideoPath, thumbnailPathFor(tempVideoPath),
+                                                     m_recordingFinished});
     }
     recording = 0;
     releasePointer();

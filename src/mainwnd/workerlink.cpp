@@ -180,7 +180,7 @@ SendReceiveThread::~SendReceiveThread() {
         saving->joinAll();
 }
 
-void startSavingWorker(CMainDialog* window) {
+void startSavingWorker(CMainDialog* window, const RecordingHandOff& recording) {
     ClientCore* core = ClientCore::instance();
     const MessageStore* store = window->store();
     if (!store)
@@ -188,11 +188,11 @@ void startSavingWorker(CMainDialog* window) {
     const QString userId = core->m_strUserId;
     // Counted before the thread starts, so a close right now waits for it.
     ++window->savingWorkers;
-    SavingThreads::of(window, true)->start([window, store, userId] {
+    SavingThreads::of(window, true)->start([window, store, userId, recording] {
         lowerThreadPriority();
         {
             MainWindowLink link(window, *store);
-            SaveToOutbox(*store, userId, GetTempPath(), link, [window] {
+            SaveToOutbox(*store, userId, recording, link, [window] {
                 QStringList recipients;
                 QMetaObject::invokeMethod(
                     window, [window, &recipients] { recipients = window->GetRecipients(); },

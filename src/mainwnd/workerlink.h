@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/savingworker.h"
 #include "service/sendreceive.h"
 
 #include <QPointer>
@@ -49,7 +50,7 @@ private:
 // Runs the Saving worker for the recording just finished, on its own thread;
 // it asks the window for the recipients with a blocking queued call. The
 // thread belongs to the window and is joined before the window ends.
-void startSavingWorker(CMainDialog* window);
+void startSavingWorker(CMainDialog* window, const RecordingHandOff& recording);
 
 // Lowers the calling thread's scheduling priority, as the workers run below
 // the UI thread.

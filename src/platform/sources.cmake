@@ -3,6 +3,7 @@ list(APPEND CLIPNOTE_CORE_SOURCES
     platform/alert.cpp
     platform/filestatus.cpp
     platform/messages.h
+    platform/privatefile.cpp
     platform/profile.cpp
     platform/resources.cpp
     platform/tempfolder.cpp

@@ -73,6 +73,8 @@ void RecordSound::waitUntilStopped() {
         settled = m_handOverDone.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
                                           [this] { return !m_handingOver; });
     }
+    // A block held up past the pause keeps its writer alive on the audio
+    // thread for a while; the file is finished here all the same.
     if (!settled && taken)
         taken->Close();
 }
@@ -83,6 +85,10 @@ void RecordSound::setSourceFactory(SourceFactory factory) {
 
 void RecordSound::setHandOverTap(HandOverTap tap) {
     m_tap = std::move(tap);
+}
+
+void RecordSound::setHandOverDoneTap(HandOverDoneTap tap) {
+    m_doneTap = std::move(tap);
 }
 
 void RecordSound::run() {
@@ -173,11 +179,17 @@ void RecordSound::handOver(const unsigned char* block, int byteCount) {
     writer->WriteAudio(block, byteCount);
     if (m_tap)
         m_tap(block, byteCount);
+    // Let go before the session hears the hand-over is done: the session
+    // then holds the last reference and destroys the writer on its own
+    // thread, not this one at some later moment.
+    writer.reset();
     {
         std::lock_guard lock(m_writerMutex);
         m_handingOver = false;
     }
     m_handOverDone.notify_all();
+    if (m_doneTap)
+        m_doneTap();
 }
 
 void RecordSound::reportFailure(const char* step, const SoundSource::Failure& failure) {

@@ -36,6 +36,9 @@ public:
     using SourceFactory = std::function<std::unique_ptr<SoundSource>()>;
     // Sees every block on its way to the writer, on the audio thread.
     using HandOverTap = std::function<void(const unsigned char* block, int byteCount)>;
+    // Runs on the audio thread just after a hand-over has been reported
+    // done, so a test can hold the thread at that point.
+    using HandOverDoneTap = std::function<void()>;
 
     // A block still being handed over when the session stops is waited for
     // this long at most, the pause the stop has always allowed.
@@ -56,7 +59,8 @@ public:
 
     // Called by the session after posting WM_RECORD_STOP and WM_RECORD_END,
     // in place of polling the flags with fixed pauses: from its return on no
-    // block reaches the writer, and the session may destroy it. It waits
+    // block reaches the writer and this object holds no reference to it, so
+    // the session's own reference is the last one. It waits
     // only for a block being handed over at that moment; if that one is
     // held up longer than kStopWaitMs (an alert on the writer's behalf waits
     // for the user), the writer is closed here so its file is finished.
@@ -71,6 +75,7 @@ public:
     // Both are set while no capture runs.
     void setSourceFactory(SourceFactory factory);
     void setHandOverTap(HandOverTap tap);
+    void setHandOverDoneTap(HandOverDoneTap tap);
 
 protected:
     void run() override;
@@ -100,6 +105,7 @@ private:
 
     SourceFactory m_sourceFactory;
     HandOverTap m_tap;
+    HandOverDoneTap m_doneTap;
     std::unique_ptr<Receiver> m_receiver; // lives in the thread
     std::unique_ptr<SoundSource> m_source;
     std::unique_ptr<SoundBlocks> m_blocks;

@@ -1,6 +1,6 @@
 #include "recorder/stillimage.h"
 
-#include "store/replacingfile.h"
+#include "platform/privatefile.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -97,6 +97,5 @@ HRESULT CStillImage::Save(const QString& path, const char* format) const {
     const QByteArray bytes = encoded(format);
     if (bytes.isEmpty() || path.isEmpty())
         return E_FAIL;
-    const QString folder = QFileInfo(path).absolutePath();
-    return writeFileReplacing(path, bytes, folder) ? S_OK : E_FAIL;
+    return writePrivateFile(path, bytes) ? S_OK : E_FAIL;
 }

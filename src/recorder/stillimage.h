@@ -44,7 +44,8 @@ public:
     // Writes the picture under a temporary name beside `path` and renames it
     // into place: the path shows either its old content or the whole new
     // file. E_FAIL for an empty object, an unknown format or a folder that
-    // cannot take the file (read-only, full).
+    // cannot take the file (read-only, full). The file is its owner's alone
+    // (0600): the pictures saved are thumbnails of unsent recordings.
     HRESULT Save(const QString& path, const char* format = "JPEG") const;
     // The encoded bytes; empty on failure.
     QByteArray encoded(const char* format = "JPEG") const;

@@ -7,6 +7,7 @@ extern "C" {
 
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 WmvContainer::~WmvContainer() {
@@ -44,7 +45,17 @@ bool WmvContainer::openFile(const QByteArray& finalPath) {
         return false;
     m_finalPath = finalPath;
     m_tempPath = finalPath + ".part";
-    if (avio_open(&m_format->pb, m_tempPath.constData(), AVIO_FLAG_WRITE) < 0) {
+    // A recording is for its sender's eyes only: the file is made 0600
+    // before the muxer opens it, whatever the umask, and a link in its
+    // place is never followed.
+    const int fd =
+        ::open(m_tempPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const bool ours = fd >= 0 && ::fchmod(fd, 0600) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (!ours || avio_open(&m_format->pb, m_tempPath.constData(), AVIO_FLAG_WRITE) < 0) {
+        if (fd >= 0)
+            std::remove(m_tempPath.constData());
         m_tempPath.clear();
         return false;
     }

@@ -193,9 +193,10 @@ HRESULT CWmvWriter::WriteAudio(const unsigned char* data, int byteCount) {
     return result;
 }
 
-void CWmvWriter::Close() {
+bool CWmvWriter::Close() {
     std::lock_guard lock(m_mutex);
     closeLocked();
+    return m_fileFinished;
 }
 
 void CWmvWriter::closeLocked() {
@@ -206,7 +207,7 @@ void CWmvWriter::closeLocked() {
         // A file that cannot be completed is removed rather than left half
         // written; the caller has nothing more to do about it.
         if (flushed)
-            m_container->finish();
+            m_fileFinished = m_container->finish();
     }
     m_videoState = Closed;
     m_video.reset();

@@ -79,8 +79,11 @@ public:
     HRESULT WriteFrame(int width, int height, const unsigned char* pixels, int bitsPerPixel);
     // 8-bit unsigned mono PCM at 22,050 samples per second.
     HRESULT WriteAudio(const unsigned char* data, int byteCount);
-    // Finishes the file if a frame format was declared; harmless when repeated.
-    void Close();
+    // Finishes the file if a frame format was declared; harmless when
+    // repeated. True once this writer has put a complete file at its path,
+    // false for a recording that failed or never got a frame (nothing of it,
+    // nor of an earlier recording, is left at the path then).
+    bool Close();
     QString errorText() const;
     // Presentation time of the latest frame in milliseconds; 0 before the first.
     std::uint64_t videoClock() const { return m_videoClock.load(); }
@@ -138,6 +141,7 @@ private:
     std::int64_t m_lastVideoStamp = 0;
     int m_videoState = Closed;
     int m_audioState = Closed;
+    bool m_fileFinished = false;
     WmvAudioTimeline m_timeline;
     TickSource m_ticks;
     QString m_pendingAlert; // shown once the lock is released

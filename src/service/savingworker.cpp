@@ -5,19 +5,23 @@
 
 #include <QFile>
 
-int SaveToOutbox(const MessageStore& store, const QString& userId, const QString& tempFolder,
-                 CycleObserver& observer, const std::function<QStringList()>& recipients) {
-    observer.setStatus(QStringLiteral("Saving..."));
-    QString folder = tempFolder;
-    if (!folder.endsWith(QLatin1Char('/')))
-        folder += QLatin1Char('/');
-    const QString video = folder + QStringLiteral("vnote.wmv");
-    const QString thumbnail = folder + QStringLiteral("vnote.jpg");
-    const QList<FiledMessage> filed = store.fileRecording(video, thumbnail, recipients(), userId);
-    if (!filed.isEmpty())
-        observer.setTabCount(1, store.countFiles(Folder::Outbox, QStringLiteral(".jpg"), false));
+int SaveToOutbox(const MessageStore& store, const QString& userId,
+                 const RecordingHandOff& recording, CycleObserver& observer,
+                 const std::function<QStringList()>& recipients) {
+    if (recording.video.isEmpty())
+        return 0;
+    int filedCount = 0;
+    if (recording.finished) {
+        observer.setStatus(QStringLiteral("Saving..."));
+        const QList<FiledMessage> filed =
+            store.fileRecording(recording.video, recording.thumbnail, recipients(), userId);
+        if (!filed.isEmpty())
+            observer.setTabCount(1,
+                                 store.countFiles(Folder::Outbox, QStringLiteral(".jpg"), false));
+        filedCount = static_cast<int>(filed.size());
+    }
     // The thumbnail stays: it is only ever overwritten by the next recording.
-    QFile::remove(video);
+    QFile::remove(recording.video);
     observer.setStatus(QString());
-    return static_cast<int>(filed.size());
+    return filedCount;
 }

@@ -118,6 +118,7 @@ private Q_SLOTS:
     void stopAndEndWhileIdle();
     void nothingReachesWriterAfterStop();
     void heldUpHandOverStillFinishesFile();
+    void sessionHoldsTheLastReference();
     void stepFailures_data();
     void stepFailures();
     void missingMicrophone();
@@ -367,6 +368,45 @@ void TestRecordSound::heldUpHandOverStillFinishesFile() {
     QVERIFY(info.stream(u"video"_s));
     QCOMPARE(info.stream(u"video"_s)->decoded, 3);
     QCOMPARE(recorder.finished(), 0);
+    letGo.dismiss();
+    release.release();
+    QTRY_COMPARE(recorder.finished(), 1);
+}
+
+void TestRecordSound::sessionHoldsTheLastReference() {
+    // Once the audio thread has reported a hand-over done it holds no
+    // reference to the writer: the session's is the last, so the writer
+    // goes, and its file is finished, on the session's thread before
+    // anything looks for the file. The audio thread is held just after
+    // such a report while the session stops.
+    RecordSound recorder;
+    logSources(recorder);
+    QSemaphore entered;
+    QSemaphore release;
+    auto letGo = qScopeGuard([&] { release.release(); });
+    std::atomic<bool> holdNext{false};
+    recorder.setHandOverDoneTap([&] {
+        if (holdNext.exchange(false)) {
+            entered.release();
+            release.acquire();
+        }
+    });
+    QThread* const session = QThread::currentThread();
+    std::atomic<QThread*> destroyedOn{nullptr};
+    std::shared_ptr<CWmvWriter> writer(new CWmvWriter(videoPath(), kProfile, 20),
+                                       [&destroyedOn](CWmvWriter* w) {
+                                           destroyedOn = QThread::currentThread();
+                                           delete w;
+                                       });
+    start(recorder, writer);
+    feedFrames(*writer, 3);
+    holdNext = true;
+    QVERIFY(entered.tryAcquire(1, 5000));
+    stop(recorder);
+    QCOMPARE(writer.use_count(), 1);
+    writer.reset();
+    QCOMPARE(destroyedOn.load(), session);
+    QVERIFY(QFile::exists(videoPath()));
     letGo.dismiss();
     release.release();
     QTRY_COMPARE(recorder.finished(), 1);

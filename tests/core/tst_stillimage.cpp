@@ -196,7 +196,15 @@ void TestStillImage::drawsAPartOfThePicture() {
 void TestStillImage::saveReplacesTheFileWhole() {
     const QString path = m_folder + QStringLiteral("/vnote.jpg");
     QVERIFY(writeFile(path, "old"));
-    QCOMPARE(loaded(gradient({120, 90})).Save(path), S_OK);
+    // The thumbnail of an unsent recording is its owner's alone, however
+    // open the umask.
+    const mode_t umaskBefore = ::umask(0);
+    const HRESULT saved = loaded(gradient({120, 90})).Save(path);
+    ::umask(umaskBefore);
+    QCOMPARE(saved, S_OK);
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0600));
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     QCOMPARE(reader.format(), QByteArray("jpeg"));

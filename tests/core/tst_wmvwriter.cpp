@@ -13,6 +13,8 @@
 #include <thread>
 #include <tuple>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -139,6 +141,10 @@ private Q_SLOTS:
 
 private:
     QString outputPath() const { return m_env.tempFolder() + u"/vnote.wmv"_s; }
+    static int fileMode(const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    }
     bool noFileLeft() const {
         return !QFile::exists(outputPath()) && !QFile::exists(outputPath() + u".part"_s);
     }
@@ -346,7 +352,7 @@ void TestWmvWriter::openingFailures() {
     QCOMPARE(writeSound(writer), soundResult);
     QCOMPARE(writeFrame(writer), E_FAIL);
     QCOMPARE(writer.errorText(), text);
-    writer.Close();
+    QVERIFY(!writer.Close());
     QVERIFY(!QFile::exists(target));
     QVERIFY(noFileLeft());
 }
@@ -507,14 +513,19 @@ void TestWmvWriter::audioBeforeFirstFrameDropped() {
 
 void TestWmvWriter::closedWriter() {
     FakeClock clock;
+    // The recording is its owner's alone, however open the umask.
+    const mode_t umaskBefore = ::umask(0);
     CWmvWriter writer(outputPath(), kProfile, 20, clock.source());
+    ::umask(umaskBefore);
     QCOMPARE(writeFrame(writer), S_OK);
+    QCOMPARE(fileMode(outputPath() + u".part"_s), 0600);
     clock.advance(100);
     QCOMPARE(writeSound(writer), S_OK);
     QCOMPARE(writeFrame(writer), S_OK);
-    writer.Close();
+    QVERIFY(writer.Close());
+    QCOMPARE(fileMode(outputPath()), 0600);
     const QByteArray finished = readFile(outputPath());
-    writer.Close();
+    QVERIFY(writer.Close());
     QCOMPARE(readFile(outputPath()), finished);
     QCOMPARE(writeFrame(writer), E_FAIL);
     QCOMPARE(writer.errorText(), kSucceeded);
@@ -530,7 +541,7 @@ void TestWmvWriter::closeWithoutFramesLeavesNoFile() {
     CWmvWriter writer(outputPath(), kProfile, 20);
     QCOMPARE(writer.errorText(), kSucceeded);
     QCOMPARE(writeSound(writer), E_FAIL);
-    writer.Close();
+    QVERIFY(!writer.Close());
     QVERIFY(noFileLeft());
 }
 

@@ -1,6 +1,8 @@
 #include "app/clientcore.h"
+#include "app/userfolderlock.h"
 #include "mainwnd/maindialog.h"
 #include "modal.h"
+#include "platform/messagebox.h"
 #include "platform/messages.h"
 #include "platform/profile.h"
 #include "platform/timerscale.h"
@@ -9,9 +11,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <unistd.h>
 
 // The main window's start-up, placement and exit handshake.
 class TestMainDialog : public QObject {
@@ -23,6 +28,8 @@ private Q_SLOTS:
     void placement_data();
     void placement();
     void cancelledSignInEndsAndKeepsRectangle();
+    void unusableFoldersEndTheProgram_data();
+    void unusableFoldersEndTheProgram();
     void escapeWaitsForWorker();
     void enterDoesNothing();
 
@@ -41,6 +48,7 @@ void TestMainDialog::initTestCase() {
 void TestMainDialog::init() {
     QDir(m_env.configHome()).removeRecursively();
     m_core->takeApplicationFolder(m_env.makeFolder(QStringLiteral("run")));
+    m_core->m_strUserId.clear();
 }
 
 void TestMainDialog::storeRect(int x, int y, int x2, int y2) {
@@ -98,6 +106,51 @@ void TestMainDialog::cancelledSignInEndsAndKeepsRectangle() {
     const QString s = QLatin1String(kSettingsSection);
     QCOMPARE(m_core->GetProfileInt(s, QLatin1String(kSettingX2), 0), shown.left() + shown.width());
     QCOMPARE(m_core->GetProfileInt(s, QLatin1String(kSettingY), -1), shown.top());
+}
+
+void TestMainDialog::unusableFoldersEndTheProgram_data() {
+    QTest::addColumn<bool>("inUse");
+    QTest::newRow("user folder open in another program") << true;
+    QTest::newRow("private working folder is a link elsewhere") << false;
+}
+
+void TestMainDialog::unusableFoldersEndTheProgram() {
+    // The user most likely started the program twice: the box says so and
+    // this program ends, as after a cancelled sign-in.
+    QFETCH(bool, inUse);
+    m_core->m_strUserId = QStringLiteral("alice@example.org");
+    const QString userFolder = m_core->m_strFolder + QStringLiteral("/alice@example.org");
+    const QString privateBase =
+        m_env.tempFolder() + QStringLiteral("/clipnote-%1").arg(::geteuid());
+    QDir(privateBase).removeRecursively();
+    UserFolderLock otherProgram;
+    if (inUse) {
+        QVERIFY(QDir().mkpath(userFolder));
+        QCOMPARE(otherProgram.take(userFolder), UserFolderLock::Result::Taken);
+    } else {
+        QVERIFY(QFile::link(m_env.makeFolder(QStringLiteral("elsewhere")), privateBase));
+    }
+    auto removeLink = qScopeGuard([&] { QFile::remove(privateBase); });
+    QList<MessageBoxCall> boxes;
+    setMessageBoxHook([&boxes](const MessageBoxCall& call) {
+        boxes.append(call);
+        return QMessageBox::Ok;
+    });
+    auto unhook = qScopeGuard([] { setMessageBoxHook({}); });
+    auto* dialog = new CMainDialog;
+    whenModal<CLogin>([](CLogin* login) { login->done(QDialog::Accepted); });
+    QSignalSpy finished(dialog, &QDialog::finished);
+    QMetaObject::invokeMethod(
+        dialog, [dialog] { dialog->exec(); }, Qt::QueuedConnection);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes.front().text.contains(inUse ? userFolder : privateBase),
+             qPrintable(boxes.front().text));
+    QCOMPARE(dialog->exitRequested.load(), 1);
+    QVERIFY(!dialog->windowTitle().contains(QLatin1String("alice@example.org")));
+    delete dialog;
+    // The other program's lock is untouched.
+    QCOMPARE(otherProgram.held(), inUse);
 }
 
 void TestMainDialog::escapeWaitsForWorker() {

@@ -1,6 +1,7 @@
 #include "app/clientcore.h"
 #include "mainwnd/maindialog.h"
 #include "mainwnd/recordindicator.h"
+#include "mediaprobe.h"
 #include "platform/messagebox.h"
 #include "platform/messages.h"
 #include "platform/resources.h"
@@ -74,7 +75,9 @@ private Q_SLOTS:
     void previewSummary_data();
     void previewSummary();
     void noCameraOffersRetryThenNothingRecords();
+    void frameWriteFailureIsShownAndFilesNothing_data();
     void frameWriteFailureIsShownAndFilesNothing();
+    void videoFinishedBeforeTheSavingWorkerLooks();
     void screenshots();
 
 private:
@@ -480,15 +483,25 @@ void TestRecording::noCameraOffersRetryThenNothingRecords() {
     releaseSpace();
 }
 
+void TestRecording::frameWriteFailureIsShownAndFilesNothing_data() {
+    QTest::addColumn<WriterFault>("fault");
+    QTest::newRow("writing not begun") << WriterFault::BeginWriting;
+    // Fails before the writer touches its path: the earlier video is still
+    // there when the Saving worker runs.
+    QTest::newRow("profile not loaded") << WriterFault::LoadProfile;
+}
+
 void TestRecording::frameWriteFailureIsShownAndFilesNothing() {
+    QFETCH(WriterFault, fault);
     signIn();
     selectContacts({"bob"});
+    QVERIFY(writeFile(GetTempPath() + "vnote.wmv", "an earlier recording"));
     QList<MessageBoxCall> boxes;
     setMessageBoxHook([&boxes](const MessageBoxCall& call) {
         boxes.append(call);
         return QMessageBox::Ok;
     });
-    CWmvWriter::injectFault(WriterFault::BeginWriting);
+    CWmvWriter::injectFault(fault);
     auto restore = qScopeGuard([] { CWmvWriter::injectFault(WriterFault::None); });
     pressSpace();
     QTRY_COMPARE(boxes.size(), 1);
@@ -503,6 +516,30 @@ void TestRecording::frameWriteFailureIsShownAndFilesNothing() {
     QTRY_COMPARE(m_dialog->savingWorkers.load(), 0);
     QCOMPARE(outboxFiles(m_folder), QStringList{});
     QCOMPARE(boxes.size(), 1);
+}
+
+void TestRecording::videoFinishedBeforeTheSavingWorkerLooks() {
+    signIn();
+    selectContacts({"bob"});
+    pressSpace();
+    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    waitForRecordedMs(600);
+    // Finished straight from here: the Saving worker asks this thread for
+    // the recipients before it looks at the video, so it cannot have looked
+    // until this test lets the event loop run.
+    m_dialog->FinishRecording(false);
+    QCOMPARE(m_dialog->savingWorkers.load(), 1);
+    QVERIFY(!m_dialog->writer());
+    const QString video = GetTempPath() + "vnote.wmv";
+    QVERIFY(!QFile::exists(video + ".part"));
+    const Probe info = probe(video);
+    QCOMPARE(info.errors, QString());
+    QVERIFY(info.stream(QStringLiteral("video")));
+    QVERIFY(info.stream(QStringLiteral("video"))->decoded > 0);
+    const qint64 size = QFileInfo(video).size();
+    QTRY_COMPARE(outboxFiles(m_folder).size(), 1);
+    QCOMPARE(QFileInfo(m_folder + "/Outbox/" + outboxFiles(m_folder).front()).size(), size);
+    releaseSpace();
 }
 
 void TestRecording::screenshots() {

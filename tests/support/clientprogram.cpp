@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <unistd.h>
+
 namespace {
 // Start-up loads the camera, sound and player back ends: slow when loaded.
 constexpr int kWindowTimeoutMs = 30000;
@@ -43,7 +45,7 @@ QString ClientProgram::userFolder() const {
 }
 
 QString ClientProgram::tempFolder() const {
-    return m_root + QStringLiteral("/tmp");
+    return m_root + QStringLiteral("/tmp/clipnote-%1/").arg(::geteuid()) + m_userId;
 }
 
 QString ClientProgram::mainWindowTitle() const {
@@ -59,7 +61,7 @@ bool ClientProgram::startAndSignIn(const QString& password, const QRect& placeme
         m_error = QStringLiteral("CLIPNOTE_CLIENT_BIN is not set");
         return false;
     }
-    if (!QDir().mkpath(userFolder()) || !QDir().mkpath(tempFolder()) ||
+    if (!QDir().mkpath(userFolder()) || !QDir().mkpath(m_root + QStringLiteral("/tmp")) ||
         !writeSettings(configHome, m_userId, placement)) {
         m_error = QStringLiteral("cannot prepare the folders under ") + m_root;
         return false;
@@ -67,7 +69,8 @@ bool ClientProgram::startAndSignIn(const QString& password, const QRect& placeme
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    environment.insert(QStringLiteral("TMPDIR"), tempFolder());
+    environment.insert(QStringLiteral("TMPDIR"), m_root + QStringLiteral("/tmp"));
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     environment.insert(QStringLiteral("CLIPNOTE_CAMERA"), QStringLiteral("test"));
     environment.insert(QStringLiteral("CLIPNOTE_MICROPHONE"), QStringLiteral("test"));
     m_process = std::make_unique<QProcess>();

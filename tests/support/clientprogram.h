@@ -21,7 +21,8 @@ public:
 
     // Where the program's messages live: <working folder>/<user ID>.
     QString userFolder() const;
-    // The program's temporary folder, which holds the recording in progress.
+    // The program's private working folder under its TMPDIR, which holds
+    // the recording in progress.
     QString tempFolder() const;
 
     // Starts with the user ID remembered from a last run and the main window

@@ -5,16 +5,23 @@
 #include <QFileInfo>
 
 TestEnvironment::TestEnvironment()
-    : m_oldConfig(qgetenv("XDG_CONFIG_HOME")), m_oldTmp(qgetenv("TMPDIR")) {
+    : m_oldConfig(qgetenv("XDG_CONFIG_HOME")), m_oldTmp(qgetenv("TMPDIR")),
+      m_hadRuntime(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")),
+      m_oldRuntime(qgetenv("XDG_RUNTIME_DIR")) {
     QDir().mkpath(configHome());
     QDir().mkpath(tempFolder());
     qputenv("XDG_CONFIG_HOME", configHome().toLocal8Bit());
     qputenv("TMPDIR", tempFolder().toLocal8Bit());
+    // The program's private working folder would otherwise go into the
+    // session's runtime folder: it goes under tempFolder() instead.
+    qunsetenv("XDG_RUNTIME_DIR");
 }
 
 TestEnvironment::~TestEnvironment() {
     qputenv("XDG_CONFIG_HOME", m_oldConfig);
     qputenv("TMPDIR", m_oldTmp);
+    if (m_hadRuntime)
+        qputenv("XDG_RUNTIME_DIR", m_oldRuntime);
 }
 
 QString TestEnvironment::makeFolder(const QString& name) const {

@@ -5,8 +5,8 @@
 #include <QTemporaryDir>
 
 // A throwaway home for one test program: settings (XDG_CONFIG_HOME) and the
-// temporary folder point into a fresh folder that is removed afterwards, so
-// no test reads or writes the real user's files.
+// temporary folder point into a fresh folder that is removed afterwards, and
+// XDG_RUNTIME_DIR is unset, so no test reads or writes the real user's files.
 class TestEnvironment {
 public:
     TestEnvironment();
@@ -22,6 +22,8 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_oldConfig;
     QByteArray m_oldTmp;
+    bool m_hadRuntime;
+    QByteArray m_oldRuntime;
 };
 
 // Writes bytes to a file, creating its folder; fails the test on error.
