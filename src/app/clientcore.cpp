@@ -91,11 +91,21 @@ ClientCore::FolderClaim ClientCore::claimUserFolder(QString* message) {
         return FolderClaim::Unusable;
     }
     QString why;
-    if (privateWorkingFolder(m_strUserId, &why).isEmpty()) {
+    const QString working = privateWorkingFolder(m_strUserId, &why);
+    if (working.isEmpty()) {
         m_folderLock.release();
         *message = QStringLiteral("No private working folder can be had for %1: %2.")
                        .arg(m_strUserId, why);
         return FolderClaim::NoWorkingFolder;
+    }
+    const UserFolderLock::Result result = m_workingFolderLock.take(working.chopped(1));
+    if (result != UserFolderLock::Result::Taken) {
+        m_folderLock.release();
+        *message = QStringLiteral("%1 is already signed in in another program, with its "
+                                  "working folder %2. Close that one first.")
+                       .arg(m_strUserId, working);
+        return result == UserFolderLock::Result::InUse ? FolderClaim::InUse
+                                                       : FolderClaim::NoWorkingFolder;
     }
     return FolderClaim::Taken;
 }

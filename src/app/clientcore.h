@@ -65,8 +65,10 @@ public:
     bool enterUserFolder();
 
     enum class FolderClaim { Taken, InUse, Unusable, NoWorkingFolder };
-    // Makes the user folder this program's own for the rest of the run and
-    // checks the signed-in user's private working folder (GetTempPath).
+    // Makes the user folder and the signed-in user's private working folder
+    // (GetTempPath) this program's own for the rest of the run. The second
+    // lock keeps apart two programs of one user started in two folders,
+    // which would otherwise record into the same files.
     // Called after enterUserFolder, before any worker starts; anything but
     // Taken comes with a message for the user.
     FolderClaim claimUserFolder(QString* message);
@@ -76,4 +78,5 @@ private:
     ServiceAddress m_service;
     PageSession m_pages;
     UserFolderLock m_folderLock;
+    UserFolderLock m_workingFolderLock;
 };

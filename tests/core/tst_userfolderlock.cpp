@@ -42,6 +42,7 @@ private Q_SLOTS:
     void secondHolderRefused();
     void releasedWithItsHolder();
     void staleLockOfAKilledProgram();
+    void claimRefusesAFolderInUse_data();
     void claimRefusesAFolderInUse();
     void syncOnceRefusedWhileInUse();
 
@@ -114,20 +115,36 @@ void TestUserFolderLock::staleLockOfAKilledProgram() {
     QVERIFY(next.held());
 }
 
+void TestUserFolderLock::claimRefusesAFolderInUse_data() {
+    QTest::addColumn<QString>("secondStart");
+    QTest::addColumn<QString>("mentioned"); // what the refusal names
+    // Both would run a worker on one Outbox.
+    QTest::newRow("same user folder") << "claim/one"
+                                      << "claim/one/alice@example.org";
+    // Both would record into the one private working folder.
+    QTest::newRow("same user, another start folder") << "claim/two"
+                                                     << "clipnote-";
+}
+
 void TestUserFolderLock::claimRefusesAFolderInUse() {
-    const QString start = m_env.makeFolder(QStringLiteral("claim"));
-    ClientCore first;
-    first.takeApplicationFolder(start);
-    first.m_strUserId = QStringLiteral("alice@example.org");
-    QVERIFY(first.enterUserFolder());
+    QFETCH(QString, secondStart);
+    QFETCH(QString, mentioned);
+    QDir(m_env.root() + QStringLiteral("/claim")).removeRecursively();
+    auto claimFrom = [this](ClientCore& core, const QString& start, QString* message) {
+        QDir().mkpath(m_env.root() + u'/' + start);
+        core.takeApplicationFolder(m_env.root() + u'/' + start);
+        core.m_strUserId = QStringLiteral("alice@example.org");
+        if (!core.enterUserFolder())
+            return ClientCore::FolderClaim::Unusable;
+        return core.claimUserFolder(message);
+    };
     QString message;
-    QCOMPARE(first.claimUserFolder(&message), ClientCore::FolderClaim::Taken);
+    ClientCore first;
+    QCOMPARE(claimFrom(first, QStringLiteral("claim/one"), &message),
+             ClientCore::FolderClaim::Taken);
     ClientCore second;
-    second.takeApplicationFolder(start);
-    second.m_strUserId = QStringLiteral("alice@example.org");
-    QVERIFY(second.enterUserFolder());
-    QCOMPARE(second.claimUserFolder(&message), ClientCore::FolderClaim::InUse);
-    QVERIFY2(message.contains(second.m_strFolder), qPrintable(message));
+    QCOMPARE(claimFrom(second, secondStart, &message), ClientCore::FolderClaim::InUse);
+    QVERIFY2(message.contains(mentioned), qPrintable(message));
 }
 
 void TestUserFolderLock::syncOnceRefusedWhileInUse() {
