@@ -3,6 +3,7 @@
 #include "accountstore.h"
 #include "arrivaldate.h"
 #include "messagequeue.h"
+#include "peeracknowledgement.h"
 #include "reply.h"
 #include "serverlog.h"
 #include "sessionstore.h"
@@ -37,6 +38,11 @@ constexpr char kErrorNothing[] = "ERROR: No message is waiting.";
 constexpr std::uint64_t kDrainLimit = 1024 * 1024;
 // The file goes out in pieces of this size.
 constexpr std::size_t kSendPiece = 64 * 1024;
+// How long a reply to a client that does not confirm may wait for the
+// acknowledgement of its last bytes before the message is kept for later.
+constexpr std::chrono::seconds kAcknowledgementTimeout(30);
+// The query value of a client that confirms what it has filed.
+constexpr char kReceivedParameter[] = "received";
 
 std::string tooLargeText(std::uint64_t maxMessageBytes) {
     return "INVALID: The message is too large: at most " +
@@ -167,15 +173,42 @@ private:
 
 // One record on its way out: the fields, then the file from an open
 // descriptor, so a retirement elsewhere cannot pull it away midway.
+//
+// A client that confirms what it has filed retires a message by naming it in
+// a later request, so its replies retire nothing. For an older client the
+// reply itself is the only sign: the message is retired once the client's
+// machine has acknowledged the last byte, which a client that dies or loses
+// its link midway never does.
 struct Delivery {
     MessageQueue* queue = nullptr;
     WaitingMessage message;
     std::string fields;
     int fd = -1;
+    bool claimed = false;
+    ConnectionEnd local;
+    ConnectionEnd remote;
 
     ~Delivery() {
         if (fd >= 0)
             ::close(fd);
+    }
+
+    // After the last byte was written: the connection's socket is found by
+    // its two ends, as the HTTP library does not hand it to page handlers.
+    void retireOnceAcknowledged() const {
+        const int socket = findConnectionSocket(local, remote);
+        if (socket < 0) {
+            logServerProblem("the connection of a delivery cannot be found: " + message.name +
+                             " stays waiting");
+            return;
+        }
+        if (!waitForPeerAcknowledgement(socket, kAcknowledgementTimeout))
+            return;
+        try {
+            queue->retire(message);
+        } catch (const DatabaseError& e) {
+            logServerProblem("a delivered message could not be retired: " + std::string(e.what()));
+        }
     }
 };
 
@@ -265,15 +298,28 @@ void MessagePages::download(const httplib::Request& request, httplib::Response& 
         return refuse(response, kErrorNotSignedIn);
     if (userIdKey(request.get_param_value("id")) != user->key)
         return refuse(response, kErrorOtherUser);
+    const bool confirming = request.has_param(kReceivedParameter);
+    if (confirming) {
+        const std::string filed = request.get_param_value(kReceivedParameter);
+        if (!filed.empty())
+            m_queue.confirm(user->key, filed);
+    }
     auto delivery = std::make_shared<Delivery>();
     delivery->queue = &m_queue;
+    delivery->claimed = !confirming;
+    delivery->local = {request.local_addr, request.local_port};
+    delivery->remote = {request.remote_addr, request.remote_port};
     while (true) {
-        auto message = m_queue.claimOldest(user->key);
+        // A confirming client gets the oldest message until it confirms it,
+        // even while an earlier reply to it may still be under way.
+        auto message = confirming ? m_queue.oldest(user->key) : m_queue.claimOldest(user->key);
         if (!message)
             return refuse(response, kErrorNothing);
         const int fd = ::open(m_queue.pathOf(*message).c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             logServerProblem("a waiting message has lost its file: " + message->file);
+            if (!confirming)
+                m_queue.release(*message);
             m_queue.dropBroken(*message);
             continue;
         }
@@ -288,23 +334,30 @@ void MessagePages::download(const httplib::Request& request, httplib::Response& 
     response.set_header("Cache-Control", "no-store");
     response.set_content_provider(
         total, "application/octet-stream",
-        [delivery](size_t offset, size_t length, httplib::DataSink& sink) {
+        [delivery, total](size_t offset, size_t length, httplib::DataSink& sink) {
             const std::string& fields = delivery->fields;
+            size_t written = 0;
             if (offset < fields.size()) {
-                const size_t n = std::min(length, fields.size() - offset);
-                return sink.write(fields.data() + offset, n);
+                written = std::min(length, fields.size() - offset);
+                if (!sink.write(fields.data() + offset, written))
+                    return false;
+            } else {
+                char buffer[kSendPiece];
+                const size_t want = std::min(length, sizeof buffer);
+                const ssize_t n =
+                    ::pread(delivery->fd, buffer, want, static_cast<off_t>(offset - fields.size()));
+                // A file shorter than its entry says ends the reply early:
+                // the client sees a cut record and the message stays waiting.
+                if (n <= 0 || !sink.write(buffer, static_cast<size_t>(n)))
+                    return false;
+                written = static_cast<size_t>(n);
             }
-            char buffer[kSendPiece];
-            const size_t want = std::min(length, sizeof buffer);
-            const ssize_t n =
-                ::pread(delivery->fd, buffer, want, static_cast<off_t>(offset - fields.size()));
-            // A file shorter than its entry says ends the reply early: the
-            // client sees a cut record and the message stays waiting.
-            if (n <= 0)
-                return false;
-            return sink.write(buffer, static_cast<size_t>(n));
+            if (delivery->claimed && offset + written == total)
+                delivery->retireOnceAcknowledged();
+            return true;
         },
-        // Called once the reply is over: only a reply written out to its
-        // last byte retires the message.
-        [delivery](bool success) { delivery->queue->finishDelivery(delivery->message, success); });
+        [delivery](bool) {
+            if (delivery->claimed)
+                delivery->queue->release(delivery->message);
+        });
 }

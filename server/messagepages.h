@@ -21,7 +21,14 @@ struct Response;
 // The message pages under "/zeb/": "post.asp" takes a message file with its
 // 1024-byte header and queues it for its recipient; "download.asp?id=" hands
 // the signed-in user the oldest file waiting for them as a record (name
-// field, date field, the file) and retires it once the whole reply went out.
+// field, date field, the file).
+//
+// A client that sends "received" (empty at first, then the name field of the
+// record it filed last) confirms what it has filed: the message of that name
+// is retired, and the reply is the oldest one still waiting, the same one
+// again when it was not confirmed. A request without "received" comes from
+// an older client: its message is retired once the client's machine has
+// acknowledged the reply's last byte.
 //
 // An upload is answered "OK" only when the file and its queue entry are on
 // disk for good; a refusal is a text beginning with "INVALID" that says why,

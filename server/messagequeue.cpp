@@ -1,5 +1,7 @@
 #include "messagequeue.h"
 
+#include "userid.h"
+
 #include <sodium.h>
 
 #include <cerrno>
@@ -122,17 +124,21 @@ bool MessageQueue::enqueue(std::unique_ptr<IncomingFile> file, const std::string
                         "cannot rename " + file->m_path.string() + ": " + std::strerror(errno));
     file->m_path = target; // removed with the object unless the entry commits
     syncFolder(m_folder);
+    const std::string nameKey = userIdKey(name);
     try {
         auto guard = m_db.lock();
         Transaction transaction(m_db);
+        if (isKnownName(recipientKey, nameKey))
+            return true;
         Statement(m_db, "INSERT INTO messages (recipient_key, sender_key, name, file, size, "
-                        "arrived_at) VALUES (?, ?, ?, ?, ?, ?)")
+                        "arrived_at, name_key) VALUES (?, ?, ?, ?, ?, ?, ?)")
             .bind(1, recipientKey)
             .bind(2, senderKey)
             .bind(3, name)
             .bind(4, stored)
             .bind(5, static_cast<std::int64_t>(file->size()))
             .bind(6, m_clock->unixNow())
+            .bind(7, nameKey)
             .run();
         transaction.commit();
     } catch (const DatabaseError& e) {
@@ -142,36 +148,94 @@ bool MessageQueue::enqueue(std::unique_ptr<IncomingFile> file, const std::string
     return true;
 }
 
+bool MessageQueue::isKnownName(const std::string& recipientKey, const std::string& nameKey) {
+    Statement waiting(m_db, "SELECT 1 FROM messages WHERE recipient_key = ? AND name_key = ?");
+    waiting.bind(1, recipientKey).bind(2, nameKey);
+    if (waiting.step())
+        return true;
+    Statement delivered(m_db, "SELECT 1 FROM delivered WHERE name_key = ?");
+    delivered.bind(1, nameKey);
+    return delivered.step();
+}
+
+namespace {
+const char kSelectWaiting[] = "SELECT id, name, file, size, arrived_at FROM messages "
+                              "WHERE recipient_key = ? ORDER BY id";
+
+WaitingMessage waitingFrom(const Statement& row) {
+    return WaitingMessage{row.integer(0), row.text(1), row.text(2), row.integer(3), row.integer(4)};
+}
+} // namespace
+
+std::optional<WaitingMessage> MessageQueue::oldest(const std::string& recipientKey) {
+    auto guard = m_db.lock();
+    Statement query(m_db, kSelectWaiting);
+    query.bind(1, recipientKey);
+    if (!query.step())
+        return std::nullopt;
+    return waitingFrom(query);
+}
+
 std::optional<WaitingMessage> MessageQueue::claimOldest(const std::string& recipientKey) {
     auto guard = m_db.lock();
-    Statement query(m_db, "SELECT id, name, file, size, arrived_at FROM messages "
-                          "WHERE recipient_key = ? ORDER BY id");
+    Statement query(m_db, kSelectWaiting);
     query.bind(1, recipientKey);
     while (query.step()) {
         const std::int64_t id = query.integer(0);
         if (m_delivering.count(id))
             continue;
         m_delivering.insert(id);
-        return WaitingMessage{id, query.text(1), query.text(2), query.integer(3), query.integer(4)};
+        return waitingFrom(query);
     }
     return std::nullopt;
 }
 
-void MessageQueue::finishDelivery(const WaitingMessage& message, bool complete) {
+void MessageQueue::release(const WaitingMessage& message) {
+    auto guard = m_db.lock();
+    m_delivering.erase(message.id);
+}
+
+void MessageQueue::retire(const WaitingMessage& message) {
+    remove(message, true);
+}
+
+bool MessageQueue::confirm(const std::string& recipientKey, const std::string& name) {
+    std::optional<WaitingMessage> found;
     {
         auto guard = m_db.lock();
-        m_delivering.erase(message.id);
-        if (!complete)
-            return;
+        Statement query(m_db, "SELECT id, name, file, size, arrived_at FROM messages "
+                              "WHERE recipient_key = ? AND name_key = ? ORDER BY id");
+        query.bind(1, recipientKey).bind(2, userIdKey(name));
+        if (query.step())
+            found = waitingFrom(query);
+    }
+    if (!found)
+        return false;
+    retire(*found);
+    return true;
+}
+
+void MessageQueue::dropBroken(const WaitingMessage& message) {
+    remove(message, false);
+}
+
+void MessageQueue::remove(const WaitingMessage& message, bool remember) {
+    {
+        auto guard = m_db.lock();
+        Transaction transaction(m_db);
         Statement(m_db, "DELETE FROM messages WHERE id = ?").bind(1, message.id).run();
+        if (remember) {
+            Statement(m_db, "INSERT OR REPLACE INTO delivered (name_key, delivered_at) "
+                            "VALUES (?, ?)")
+                .bind(1, userIdKey(message.name))
+                .bind(2, m_clock->unixNow())
+                .run();
+        }
+        transaction.commit();
     }
     // The entry is gone for good before its file goes; a crash in between
     // leaves a file that the next sweep removes.
     ::unlink(pathOf(message).c_str());
-}
-
-void MessageQueue::dropBroken(const WaitingMessage& message) {
-    finishDelivery(message, true);
 }
 
 std::filesystem::path MessageQueue::pathOf(const WaitingMessage& message) const {
@@ -204,6 +268,9 @@ int MessageQueue::sweep() {
             Statement(m_db, "DELETE FROM messages WHERE id = ?").bind(1, id).run();
             ++removed;
         }
+        Statement(m_db, "DELETE FROM delivered WHERE delivered_at < ?")
+            .bind(1, m_clock->unixNow() - kRememberDeliveredSeconds)
+            .run();
     }
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(m_folder, ec)) {

@@ -47,7 +47,9 @@ private:
 // The waiting messages: their files in the message folder, their entries in
 // the database. A message is stored for good (file flushed to disk, entry
 // committed) before enqueue() returns true, and leaves the queue only when
-// retired after a complete delivery.
+// retired: confirmed by its recipient, or acknowledged to its last byte by
+// the recipient's machine. The names of retired messages are remembered for
+// a while, so that a repeated upload of one is not delivered again.
 class MessageQueue {
 public:
     MessageQueue(Database& db, std::filesystem::path folder, std::shared_ptr<Clock> clock);
@@ -58,16 +60,25 @@ public:
 
     std::unique_ptr<IncomingFile> receive(std::string* error);
     // Stores a received file for the recipient. False with a reason when it
-    // could not be stored; the file is then gone.
+    // could not be stored; the file is then gone. A name that waits already
+    // or was delivered lately is not queued again, and that counts as
+    // stored: the sender just never saw the answer to its first upload.
     bool enqueue(std::unique_ptr<IncomingFile> file, const std::string& recipientKey,
                  const std::string& senderKey, const std::string& name, std::string* error);
 
+    // The oldest message waiting for the recipient, whether or not it is
+    // being delivered right now.
+    std::optional<WaitingMessage> oldest(const std::string& recipientKey);
     // The oldest message waiting for the recipient that is not being
-    // delivered right now, marked as being delivered.
+    // delivered right now, marked as being delivered until release().
     std::optional<WaitingMessage> claimOldest(const std::string& recipientKey);
-    // Ends a delivery: a complete one retires the message (its entry and its
-    // file go), an interrupted one leaves it waiting.
-    void finishDelivery(const WaitingMessage& message, bool complete);
+    void release(const WaitingMessage& message);
+    // Takes a delivered message out of the queue: its entry and its file go,
+    // its name is remembered.
+    void retire(const WaitingMessage& message);
+    // Retires the recipient's waiting message of that name (any letter
+    // case). False when none waits under it.
+    bool confirm(const std::string& recipientKey, const std::string& name);
     // Drops an entry whose file cannot be read.
     void dropBroken(const WaitingMessage& message);
 
@@ -75,12 +86,20 @@ public:
     int waitingCount(const std::string& recipientKey);
 
     // Removes what a crash can leave: files without an entry (half-received
-    // uploads, files of retired messages) and entries without a file.
-    // Returns the number of files and entries removed. Runs at start, before
-    // any upload: a file being received has no entry yet.
+    // uploads, files of retired messages) and entries without a file, and
+    // forgets the names of messages delivered long ago. Returns the number
+    // of files and entries removed. Runs at start, before any upload: a file
+    // being received has no entry yet.
     int sweep();
 
+    // How long the name of a delivered message is remembered.
+    static constexpr std::int64_t kRememberDeliveredSeconds = 30 * 24 * 3600;
+
 private:
+    // The caller holds the database lock.
+    bool isKnownName(const std::string& recipientKey, const std::string& nameKey);
+    void remove(const WaitingMessage& message, bool remember);
+
     Database& m_db;
     std::filesystem::path m_folder;
     std::shared_ptr<Clock> m_clock;

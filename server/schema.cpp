@@ -43,6 +43,25 @@ const std::vector<Migration>& serverMigrations() {
             );
             CREATE INDEX messages_by_recipient ON messages (recipient_key, id);
         )sql"},
+        {3, R"sql(
+            -- name_key is the message name in ASCII lower case: names are
+            -- made of user IDs, which compare without regard to case, and the
+            -- client files a message under its name in lower case. A client
+            -- confirms what it has filed by this name, and a repeated upload
+            -- of a name is recognised by it.
+            ALTER TABLE messages ADD COLUMN name_key TEXT NOT NULL DEFAULT '';
+            UPDATE messages SET name_key = lower(name);
+            CREATE INDEX messages_by_name ON messages (recipient_key, name_key);
+
+            -- Names of messages retired after their delivery, kept for a while
+            -- so that a sender that posts one again (it never saw the "OK")
+            -- does not deliver it twice.
+            CREATE TABLE delivered (
+                name_key TEXT PRIMARY KEY NOT NULL,
+                delivered_at INTEGER NOT NULL
+            ) WITHOUT ROWID;
+            CREATE INDEX delivered_by_age ON delivered (delivered_at);
+        )sql"},
     };
     return steps;
 }
