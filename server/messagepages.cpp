@@ -185,6 +185,9 @@ struct Delivery {
     std::string fields;
     int fd = -1;
     bool claimed = false;
+    // Bytes written from the record's start on; a reply for only part of
+    // it (a range) never reaches the total.
+    std::size_t sentFromStart = 0;
     ConnectionEnd local;
     ConnectionEnd remote;
 
@@ -352,7 +355,9 @@ void MessagePages::download(const httplib::Request& request, httplib::Response& 
                     return false;
                 written = static_cast<size_t>(n);
             }
-            if (delivery->claimed && offset + written == total)
+            if (offset == delivery->sentFromStart)
+                delivery->sentFromStart += written;
+            if (delivery->claimed && delivery->sentFromStart == total)
                 delivery->retireOnceAcknowledged();
             return true;
         },
