@@ -199,12 +199,11 @@ struct Delivery {
     // After the last byte was written: the connection's socket is found by
     // its two ends, as the HTTP library does not hand it to page handlers.
     void retireOnceAcknowledged() const {
+        // A connection the peer has already reset has no peer end any more,
+        // and is not found: the message stays waiting.
         const int socket = findConnectionSocket(local, remote);
-        if (socket < 0) {
-            logServerProblem("the connection of a delivery cannot be found: " + message.name +
-                             " stays waiting");
+        if (socket < 0)
             return;
-        }
         if (!waitForPeerAcknowledgement(socket, kAcknowledgementTimeout))
             return;
         try {
