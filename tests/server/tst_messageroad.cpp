@@ -1,3 +1,4 @@
+#include "platform/filestatus.h"
 #include "serverprocess.h"
 #include "testenvironment.h"
 
@@ -79,6 +80,7 @@ private Q_SLOTS:
     void outboxPairReachesInbox();
     void onlyContactsWhenAllowAllIsOff();
     void backlogArrivesThreeAtATime();
+    void unconfirmedMessageComesAgainAsOneRow();
     void unknownRecipientIsRefusedAndKept();
     void serviceDownKeepsFiles();
     void serverKilledDuringUpload();
@@ -237,6 +239,28 @@ void TestMessageRoad::backlogArrivesThreeAtATime() {
     QCOMPARE(sync(m_bob).out.count("received "), 3);
     QCOMPARE(sync(m_bob).out.count("received "), 2);
     QCOMPARE(filesIn(m_bob.folder("Inbox")).size(), 5);
+}
+
+void TestMessageRoad::unconfirmedMessageComesAgainAsOneRow() {
+    for (int tick = 1; tick <= 3; ++tick)
+        writeFile(m_alice.folder("Outbox/") + m_bob.id + ";" + m_alice.id + ";" +
+                      QString::number(tick),
+                  videoBytes(tick, 3000));
+    QCOMPARE(sync(m_alice).exitCode, 0);
+    // The third of a cycle is filed, and confirmed only by the next request.
+    QCOMPARE(sync(m_bob).out.count("received "), 3);
+    const QString toConfirm = m_bob.home + "/" + m_bob.id + "/.received";
+    const QString last = QString::fromUtf8(readFile(toConfirm));
+    QVERIFY2(last.startsWith(m_bob.id + ";" + m_alice.id + ";"), qPrintable(last));
+    const QString video = m_bob.folder("Inbox/") + last.section(';', 1) + ".wmv";
+    // Played, but the program ended before it kept the name to confirm.
+    QVERIFY(FileStatus::shared().markRead(video));
+    QVERIFY(QFile::remove(toConfirm));
+
+    QCOMPARE(sync(m_bob).out.count("received "), 1);
+    QCOMPARE(filesIn(m_bob.folder("Inbox")).size(), 3);
+    QVERIFY(FileStatus().isRead(video));
+    QCOMPARE(sync(m_bob).out.count("received "), 0);
 }
 
 void TestMessageRoad::unknownRecipientIsRefusedAndKept() {
