@@ -1,9 +1,15 @@
 #include "app/userfolderlock.h"
 
-#include <QLockFile>
+#include <QFile>
 
-UserFolderLock::UserFolderLock() = default;
-UserFolderLock::~UserFolderLock() = default;
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+UserFolderLock::~UserFolderLock() {
+    release();
+}
 
 QString UserFolderLock::lockFilePath(const QString& userFolder) {
     // A dot-name beside the four message folders, so no list shows it.
@@ -11,22 +17,29 @@ QString UserFolderLock::lockFilePath(const QString& userFolder) {
 }
 
 UserFolderLock::Result UserFolderLock::take(const QString& userFolder) {
-    m_lock = std::make_unique<QLockFile>(lockFilePath(userFolder));
-    // A program stays signed in for days: only a holder whose process is
-    // gone leaves a stale lock, never one that merely held it long.
-    m_lock->setStaleLockTime(0);
-    if (m_lock->tryLock(0))
+    release();
+    const QByteArray path = QFile::encodeName(lockFilePath(userFolder));
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return Result::Failed;
+    // The file stays when the lock is given up: removing it would let a
+    // second program lock a fresh file while a third still holds the old one.
+    int locked;
+    do {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked == 0) {
+        m_fd = fd;
         return Result::Taken;
-    const Result result =
-        m_lock->error() == QLockFile::LockFailedError ? Result::InUse : Result::Failed;
-    m_lock.reset();
+    }
+    const Result result = errno == EWOULDBLOCK ? Result::InUse : Result::Failed;
+    ::close(fd);
     return result;
 }
 
-bool UserFolderLock::held() const {
-    return m_lock && m_lock->isLocked();
-}
-
 void UserFolderLock::release() {
-    m_lock.reset();
+    if (m_fd < 0)
+        return;
+    ::close(m_fd);
+    m_fd = -1;
 }

@@ -2,17 +2,14 @@
 
 #include <QString>
 
-#include <memory>
-
-class QLockFile;
-
 // Keeps one user folder to one program: the Send/Receive worker of a second
 // program on the same Outbox would send every message twice. The lock is a
-// file in the user folder, held for the life of this object; the lock of a
-// holder that died without removing it (its process is gone) is taken over.
+// kernel lock on a file in the user folder, held for the life of this object;
+// the kernel lets go of it when its holder ends in any way, so a program that
+// died never shuts the next one out, whatever it left in the file.
 class UserFolderLock {
 public:
-    UserFolderLock();
+    UserFolderLock() = default;
     ~UserFolderLock();
     UserFolderLock(const UserFolderLock&) = delete;
     UserFolderLock& operator=(const UserFolderLock&) = delete;
@@ -22,9 +19,9 @@ public:
     enum class Result { Taken, InUse, Failed };
     // Takes the lock of a user folder, giving up any lock held before.
     Result take(const QString& userFolder);
-    bool held() const;
+    bool held() const { return m_fd >= 0; }
     void release();
 
 private:
-    std::unique_ptr<QLockFile> m_lock;
+    int m_fd = -1;
 };

@@ -41,6 +41,7 @@ private Q_SLOTS:
     void secondHolderRefused_data();
     void secondHolderRefused();
     void releasedWithItsHolder();
+    void staleLockOfAKilledProgram_data();
     void staleLockOfAKilledProgram();
     void claimRefusesAFolderInUse_data();
     void claimRefusesAFolderInUse();
@@ -97,12 +98,20 @@ void TestUserFolderLock::releasedWithItsHolder() {
         QCOMPARE(first.take(folder), UserFolderLock::Result::Taken);
         QVERIFY(first.held());
     }
-    QVERIFY(!QFile::exists(UserFolderLock::lockFilePath(folder)));
     UserFolderLock next;
     QCOMPARE(next.take(folder), UserFolderLock::Result::Taken);
 }
 
+void TestUserFolderLock::staleLockOfAKilledProgram_data() {
+    QTest::addColumn<QByteArray>("leftInFile");
+    QTest::newRow("as its holder left it") << QByteArray();
+    // A program killed while it was writing its lock file.
+    QTest::newRow("emptied") << QByteArray("");
+    QTest::newRow("garbage") << QByteArray("\x01\x02 not a lock");
+}
+
 void TestUserFolderLock::staleLockOfAKilledProgram() {
+    QFETCH(QByteArray, leftInFile);
     const QString folder = m_env.makeFolder(QStringLiteral("stale/alice@example.org"));
     QProcess holder;
     QVERIFY(startHolder(holder, folder));
@@ -110,6 +119,8 @@ void TestUserFolderLock::staleLockOfAKilledProgram() {
     QVERIFY(holder.waitForFinished(30000));
     // The killed program could not remove its lock file.
     QVERIFY(QFile::exists(UserFolderLock::lockFilePath(folder)));
+    if (!leftInFile.isNull())
+        QVERIFY(writeFile(UserFolderLock::lockFilePath(folder), leftInFile));
     UserFolderLock next;
     QCOMPARE(next.take(folder), UserFolderLock::Result::Taken);
     QVERIFY(next.held());
