@@ -9,7 +9,8 @@
 // on the user folder of the current directory without a window, printing a
 // line per file sent or received. Exit status 0 on success, 2 for bad
 // arguments, 3 when the service could not be reached, 4 when it refused the
-// sign-in, 5 when the user folder cannot be used.
+// sign-in, 5 when the user folder cannot be used, 6 when another program
+// has the user folder open, 7 when no private working folder can be had.
 bool isSyncOnceCommand(const QStringList& arguments);
 
 class ClientCore;
