@@ -26,6 +26,9 @@ public:
     // "/" and the user ID once signed in.
     QString m_strFolder;
     QString m_strUserId;
+    // The password of this run's sign-in, kept in memory only, so the
+    // Send/Receive worker can sign in again when the service ends the session.
+    QString m_strPassword;
     std::atomic<int> m_bSendReceiveNow{0};
 
     // Names the settings store: <company>/<executable base name>.

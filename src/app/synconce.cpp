@@ -91,6 +91,7 @@ int signInHeadless(ClientCore& core, const QString& userId, const QString& passw
         return kRefused;
     }
     core.m_strUserId = userId;
+    core.m_strPassword = password;
     return kSynced;
 }
 
@@ -137,7 +138,7 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
 
     const MessageStore store(core.m_strFolder);
     const std::unique_ptr<MessageTransport> transport =
-        makeServiceTransport(core.service(), userId);
+        makeServiceTransport(core.service(), userId, password);
     ConsoleObserver observer(out);
     std::atomic<int> exitRequested{0}, gestureActive{0}, transferBusy{0}, idleTicks{0},
         workerStopped{0};
@@ -151,6 +152,11 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
     const SendReceiveWorker::CycleResult result = worker.runCycle();
     std::fflush(out);
     core.CloseSession();
+    if (worker.isSignedOut()) {
+        std::fprintf(err, "The service ended the session and refused the password; nothing more "
+                          "was sent or received.\n");
+        return kRefused;
+    }
     if (result.failedUploads > 0) {
         std::fprintf(err, "%d file(s) could not be sent; they stay in the Outbox.\n",
                      result.failedUploads);

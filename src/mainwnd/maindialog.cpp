@@ -58,7 +58,7 @@ constexpr QSize kTemplateSize(708, 550);
 CMainDialog::TransportFactory& transportFactory() {
     static CMainDialog::TransportFactory factory = [] {
         const ClientCore* core = ClientCore::instance();
-        return makeServiceTransport(core->service(), core->m_strUserId);
+        return makeServiceTransport(core->service(), core->m_strUserId, core->m_strPassword);
     };
     return factory;
 }

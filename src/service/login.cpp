@@ -83,6 +83,7 @@ void CLogin::accept() {
     }
     if (isOkReply(reply)) {
         core->m_strUserId = userId;
+        core->m_strPassword = m_password->text();
         core->WriteProfileString(QLatin1String(kSettingsSection), QLatin1String(kSettingUid),
                                  userId);
         QDialog::accept();

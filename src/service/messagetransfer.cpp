@@ -19,6 +19,10 @@
 
 namespace {
 
+// How the service words the refusal of a request that carries no valid session.
+constexpr char kUploadNotSignedIn[] = "INVALID: You are not signed in";
+constexpr char kDownloadNotSignedIn[] = "ERROR: You are not signed in";
+
 // The reply to an upload, cut into the pieces a reader of at most 127 bytes
 // at a time gets. A piece beginning with "OK" marks success; one beginning
 // with "INVALID" is kept to be shown.
@@ -94,6 +98,8 @@ public:
             m_failed = true;
             return false;
         }
+        if (m_errorReply)
+            return keepErrorText(data, size);
         if (m_decided)
             return store(data, size);
         const qsizetype take = qMin(size, kErrorMark - m_head.size());
@@ -102,6 +108,8 @@ public:
             return true;
         if (!decide())
             return false;
+        if (m_errorReply)
+            return keepErrorText(data + take, size - take);
         return store(data + take, size - take);
     }
 
@@ -113,19 +121,28 @@ public:
     }
 
     bool errorReply() const { return m_errorReply; }
+    // The start of an "ERROR" answer, enough to tell its kind.
+    const QByteArray& errorText() const { return m_head; }
     bool failed() const { return m_failed; }
     bool wroteData() const { return m_wrote; }
 
 private:
     static constexpr qsizetype kErrorMark = 5;
+    static constexpr qsizetype kErrorTextBytes = 128;
 
     bool decide() {
         m_decided = true;
         if (m_head.startsWith("ERROR")) {
+            // Read on far enough to tell a missing session from no message.
             m_errorReply = true;
-            return false;
+            return true;
         }
         return store(m_head.constData(), m_head.size());
+    }
+
+    bool keepErrorText(const char* data, qsizetype size) {
+        m_head.append(data, qMin(size, kErrorTextBytes - m_head.size()));
+        return m_head.size() < kErrorTextBytes;
     }
 
     bool store(const char* data, qsizetype size) {
@@ -224,6 +241,7 @@ void MessageTransfer::setStallTimeoutMs(long milliseconds) {
 int MessageTransfer::UploadMessage(const QString& filePath, const QString& name,
                                    const QString& sender, const QString& recipient,
                                    const QString& fourth, UploadProgress* progress) {
+    m_sessionGone = false;
     QFile file(filePath);
     if (!QFileInfo(filePath).isFile() || !file.open(QIODevice::ReadOnly))
         return 0;
@@ -248,9 +266,14 @@ int MessageTransfer::UploadMessage(const QString& filePath, const QString& name,
     // holds no connection of the service.
     curl_easy_cleanup(request.handle);
     request.handle = nullptr;
-    for (const QByteArray& piece : request.reply.invalidPieces())
+    for (const QByteArray& piece : request.reply.invalidPieces()) {
+        if (piece.startsWith(kUploadNotSignedIn)) {
+            m_sessionGone = true;
+            continue;
+        }
         showAlert(replyForDisplay(QString::fromUtf8(piece)), Profile::executableBaseName(),
                   AlertIcon::None);
+    }
     return request.reply.ok() ? 1 : 0;
 }
 
@@ -286,6 +309,7 @@ int MessageTransfer::WriteUploadBody(UploadRequest& request, qint64 total, QIODe
 int MessageTransfer::DownloadMessage(const QString& targetPath, const QString& userId,
                                      const QString& received) {
     m_lastReads = {};
+    m_sessionGone = false;
     const QString workingPath = targetPath + QLatin1Char('~');
     // A message is private: the record is the user's alone, also when a
     // working file of an earlier run is reused.
@@ -321,6 +345,7 @@ int MessageTransfer::DownloadMessage(const QString& targetPath, const QString& u
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
         // Only a 200 reply carries a record; an error page is not a message.
         complete = rc == CURLE_OK && status == 200 && sink.finish();
+        m_sessionGone = sink.errorReply() && sink.errorText().startsWith(kDownloadNotSignedIn);
         curl_easy_cleanup(h);
         curl_slist_free_all(headers);
     }

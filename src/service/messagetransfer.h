@@ -27,7 +27,8 @@ public:
     // Posts one file with its header block. 1 when the service answered
     // "OK", else 0; nothing is sent when the file cannot be opened. A reply
     // piece beginning with "INVALID" is shown to the user, and the call
-    // returns only once the box is dismissed.
+    // returns only once the box is dismissed; the refusal for a missing
+    // session is not shown (see sessionGone()).
     int UploadMessage(const QString& filePath, const QString& name, const QString& sender,
                       const QString& recipient, const QString& fourth,
                       UploadProgress* progress = nullptr);
@@ -60,6 +61,12 @@ public:
     };
     ReadCounts lastDownloadReads() const { return m_lastReads; }
 
+    // True when the service refused the last upload or download because it
+    // holds no session for this program (signed out elsewhere, or the
+    // session ran out). That refusal is not shown: signing in again is the
+    // caller's remedy.
+    bool sessionGone() const { return m_sessionGone; }
+
     // Agent name of both transfers.
     static constexpr char kAgent[] = "HttpSendRequestEx";
     // Reply pieces are read at most this long.
@@ -80,4 +87,5 @@ private:
     long m_connectTimeoutMs = 30000;
     long m_stallTimeoutMs = 30000;
     ReadCounts m_lastReads;
+    bool m_sessionGone = false;
 };

@@ -49,9 +49,10 @@ SendReceiveWorker::CycleResult SendReceiveWorker::runCycle() {
         m_store.sweepWorkingFiles();
         m_toConfirm = m_store.receivedToConfirm();
     }
-    if (!m_flags.gestureActive.load()) {
+    if (!m_flags.gestureActive.load() && !m_signedOut) {
         sendPhase(result);
-        receivePhase(result);
+        if (!m_signedOut)
+            receivePhase(result);
     }
     m_observer.updateAllCounts();
     m_flags.transferBusy = 0;
@@ -69,7 +70,14 @@ void SendReceiveWorker::sendPhase(CycleResult& result) {
         const QString name = fileName.toLower();
         const QString recipient = firstField(name);
         const QString path = m_store.path(Folder::Outbox, fileName);
-        if (m_transport.UploadMessage(path, name, m_userId, recipient)) {
+        bool sent = m_transport.UploadMessage(path, name, m_userId, recipient);
+        // The service stored nothing when it refused for want of a session,
+        // so the same file goes once more.
+        if (!sent && renewSession())
+            sent = m_transport.UploadMessage(path, name, m_userId, recipient);
+        if (m_signedOut)
+            break;
+        if (sent) {
             ++result.sent;
             const bool saveSent = m_readProfile(QLatin1String(kSettingSaveSent), 1) != 0;
             if (saveSent)
@@ -100,11 +108,18 @@ void SendReceiveWorker::receivePhase(CycleResult& result) {
     // Records that are refused do not count towards the three of a cycle;
     // the bound on attempts keeps a flood of them from holding the worker.
     int attempts = 0;
+    bool renewed = false;
     while (result.received < kRecordsPerCycle && attempts < kRecordsPerCycle * 8) {
         ++attempts;
         m_transport.setReceived(m_toConfirm);
-        if (!m_transport.DownloadMessage(m_recordPath))
+        if (!m_transport.DownloadMessage(m_recordPath)) {
+            // A refused request took no confirmation: the same one goes again.
+            if (!renewed && renewSession()) {
+                renewed = true;
+                continue;
+            }
             break;
+        }
         // A new record answers the request, so the confirmation it carried
         // has been taken.
         QString receivedName;
@@ -126,7 +141,8 @@ void SendReceiveWorker::receivePhase(CycleResult& result) {
         m_observer.setTabCount(0, unread);
         m_observer.setTrayBlinking(unread > 0);
     }
-    m_observer.setStatus(QString());
+    if (!m_signedOut)
+        m_observer.setStatus(QString());
 }
 
 void SendReceiveWorker::confirmWithNextDownload(const QString& receivedName) {
@@ -160,6 +176,18 @@ SendReceiveWorker::Filing SendReceiveWorker::fileRecord(QString* receivedName) {
         m_observer.newMessage(receivedMessagePart(header.name));
     m_observer.fileReceived(filed.inboxName);
     return Filing::Filed;
+}
+
+bool SendReceiveWorker::renewSession() {
+    if (!m_transport.sessionGone())
+        return false;
+    if (m_transport.signInAgain())
+        return true;
+    // Told once: each further file or cycle would only be refused again.
+    m_signedOut = true;
+    m_observer.setStatus(QStringLiteral("Signed out: sign in again to send and receive."));
+    m_observer.signedOut();
+    return false;
 }
 
 void SendReceiveWorker::waitForNextCycle() {

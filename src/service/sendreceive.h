@@ -18,6 +18,12 @@ public:
     // The received name that the following downloads confirm (empty for
     // none). A transport without confirmation ignores it.
     virtual void setReceived(const QString& name) { Q_UNUSED(name); }
+    // True when the last transfer was refused because the service holds no
+    // session for this program any more.
+    virtual bool sessionGone() const { return false; }
+    // Signs in again with the credentials of this run; true when the
+    // service took them.
+    virtual bool signInAgain() { return false; }
 };
 
 // What a Send/Receive cycle tells the window it works for. The worker calls
@@ -37,6 +43,9 @@ public:
     virtual void updateAllCounts() = 0;
     virtual void fileSent(const QString& outboxName) { Q_UNUSED(outboxName); }
     virtual void fileReceived(const QString& inboxName) { Q_UNUSED(inboxName); }
+    // The session ended and signing in again was refused (the password was
+    // changed elsewhere): the worker transfers nothing more in this run.
+    virtual void signedOut() {}
 };
 
 // An observer for runs without a window: it ignores what only a window shows.
@@ -68,7 +77,9 @@ struct WorkerFlags {
 // it; the service hands out again whatever was not confirmed, so a message
 // is never lost to a crash or a cut connection, and a copy that comes again
 // replaces the one already filed. The first cycle sweeps what writers killed
-// part way left in the user folder.
+// part way left in the user folder. When the service has ended the session,
+// the worker signs in again once and repeats the transfer; when that sign-in
+// is refused it stops transferring, leaving the Outbox as it is.
 class SendReceiveWorker {
 public:
     using ProfileReader = std::function<int(const QString& entry, int defaultValue)>;
@@ -89,6 +100,9 @@ public:
     // One cycle without the wait; "AllowALL" is read at each receive phase.
     CycleResult runCycle();
 
+    // True once the service refused to sign this run in again.
+    bool isSignedOut() const { return m_signedOut; }
+
     // Where a download is received before it is filed.
     QString recordPath() const { return m_recordPath; }
 
@@ -105,6 +119,7 @@ private:
     Filing fileRecord(QString* receivedName);
     void confirmWithNextDownload(const QString& receivedName);
     void waitForNextCycle();
+    bool renewSession();
 
     const MessageStore& m_store;
     QString m_userId;
@@ -115,5 +130,6 @@ private:
     ProfileReader m_readProfile;
     bool m_allowAll = true;
     bool m_started = false;
+    bool m_signedOut = false;
     QString m_toConfirm;
 };

@@ -1,12 +1,22 @@
 #include "service/servicetransport.h"
 
 #include "service/messagetransfer.h"
+#include "service/pagefetch.h"
+#include "service/replytext.h"
+#include "service/serviceaddress.h"
 
 namespace {
+constexpr qsizetype kSignInReplyBytes = 4096;
+constexpr long kSignInTimeoutMs = 30000;
+
 class ServiceTransport : public MessageTransport {
 public:
-    ServiceTransport(const ServiceAddress& service, QString userId)
-        : m_transfer(service), m_userId(std::move(userId)) {}
+    ServiceTransport(const ServiceAddress& service, QString userId, QString password)
+        : m_transfer(service), m_baseUrl(service.baseUrl()), m_userId(std::move(userId)),
+          m_password(std::move(password)) {
+        if (!m_baseUrl.endsWith(QLatin1Char('/')))
+            m_baseUrl += QLatin1Char('/');
+    }
 
     int UploadMessage(const QString& path, const QString& name, const QString& sender,
                       const QString& recipient) override {
@@ -16,15 +26,31 @@ public:
         return m_transfer.DownloadMessage(targetPath, m_userId, m_received);
     }
     void setReceived(const QString& name) override { m_received = name; }
+    bool sessionGone() const override { return m_transfer.sessionGone(); }
+
+    // The new session cookie lands in the shared cookie store, where the
+    // next transfer picks it up.
+    bool signInAgain() override {
+        if (m_password.isEmpty())
+            return false;
+        const QString page =
+            pagePath(QStringLiteral("zeb/login.asp"),
+                     {{QStringLiteral("UID"), m_userId}, {QStringLiteral("PW"), m_password}});
+        const FetchedPage reply = fetchPage(m_baseUrl + page, kSignInReplyBytes, kSignInTimeoutMs);
+        return reply.error == 0 && reply.status == 200 && isOkReply(QString::fromUtf8(reply.body));
+    }
 
 private:
     MessageTransfer m_transfer;
+    QString m_baseUrl;
     QString m_userId;
+    QString m_password;
     QString m_received;
 };
 } // namespace
 
 std::unique_ptr<MessageTransport> makeServiceTransport(const ServiceAddress& service,
-                                                       const QString& userId) {
-    return std::make_unique<ServiceTransport>(service, userId);
+                                                       const QString& userId,
+                                                       const QString& password) {
+    return std::make_unique<ServiceTransport>(service, userId, password);
 }

@@ -8,6 +8,9 @@ class ServiceAddress;
 
 // The Send/Receive worker's transfers against the service: uploads with an
 // empty fourth field and no progress bar, downloads of the user's own
-// messages, each confirming the name last set with setReceived.
+// messages, each confirming the name last set with setReceived. The
+// password, held in memory only, signs the run in again when the service
+// has ended its session; without one the transport cannot sign in again.
 std::unique_ptr<MessageTransport> makeServiceTransport(const ServiceAddress& service,
-                                                       const QString& userId);
+                                                       const QString& userId,
+                                                       const QString& password = QString());

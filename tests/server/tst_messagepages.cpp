@@ -221,7 +221,10 @@ void TestMessagePages::clientShowsRefusalOfLargeUpload() {
     const int result = transfer.UploadMessage(file, name, m_aliceId, m_bobId, QString());
     setAlertHandler({});
     QCOMPARE(result, 0);
-    QCOMPARE(alerts, QStringList{"INVALID: You are not signed in. Please sign in again."});
+    // The refusal was read although the body was not taken; it is left to the
+    // worker, which signs in again, so no box shows it.
+    QVERIFY(transfer.sessionGone());
+    QVERIFY(alerts.isEmpty());
     QVERIFY(messageFiles().isEmpty());
 }
 
