@@ -101,6 +101,31 @@ const unsigned char* bytes(const QByteArray& data) {
     return reinterpret_cast<const unsigned char*>(data.constData());
 }
 
+// Holds the audio thread inside a tap once asked to, until opened; it is
+// opened when it goes, so a failing check never leaves the thread held.
+class ThreadGate {
+public:
+    ~ThreadGate() { open(); }
+    // The audio thread: waits here once after holdNext().
+    void pass() {
+        if (m_holdNext.exchange(false)) {
+            m_entered.release();
+            m_release.acquire();
+        }
+    }
+    void holdNext() { m_holdNext = true; }
+    bool waitUntilHeld() { return m_entered.tryAcquire(1, 5000); }
+    void open() {
+        if (!m_opened.exchange(true))
+            m_release.release();
+    }
+
+private:
+    QSemaphore m_entered;
+    QSemaphore m_release;
+    std::atomic<bool> m_holdNext{false};
+    std::atomic<bool> m_opened{false};
+};
 } // namespace
 
 // The audio thread with the test tone in place of a microphone and real
@@ -344,22 +369,13 @@ void TestRecordSound::heldUpHandOverStillFinishesFile() {
     // neither hang the stop nor leave the file unfinished.
     RecordSound recorder;
     logSources(recorder);
-    QSemaphore entered;
-    QSemaphore release;
-    // A failing check must not leave the audio thread held for good.
-    auto letGo = qScopeGuard([&] { release.release(); });
-    std::atomic<bool> holdNext{false};
-    recorder.setHandOverTap([&](const unsigned char*, int) {
-        if (holdNext.exchange(false)) {
-            entered.release();
-            release.acquire();
-        }
-    });
+    ThreadGate gate;
+    recorder.setHandOverTap([&gate](const unsigned char*, int) { gate.pass(); });
     std::shared_ptr<CWmvWriter> writer = newWriter();
     start(recorder, writer);
     feedFrames(*writer, 3);
-    holdNext = true;
-    QVERIFY(entered.tryAcquire(1, 5000));
+    gate.holdNext();
+    QVERIFY(gate.waitUntilHeld());
     stop(recorder);
     // The audio thread still holds the writer, closed: the file is complete.
     QCOMPARE(writer.use_count(), 2);
@@ -368,8 +384,7 @@ void TestRecordSound::heldUpHandOverStillFinishesFile() {
     QVERIFY(info.stream(u"video"_s));
     QCOMPARE(info.stream(u"video"_s)->decoded, 3);
     QCOMPARE(recorder.finished(), 0);
-    letGo.dismiss();
-    release.release();
+    gate.open();
     QTRY_COMPARE(recorder.finished(), 1);
 }
 
@@ -381,16 +396,8 @@ void TestRecordSound::sessionHoldsTheLastReference() {
     // such a report while the session stops.
     RecordSound recorder;
     logSources(recorder);
-    QSemaphore entered;
-    QSemaphore release;
-    auto letGo = qScopeGuard([&] { release.release(); });
-    std::atomic<bool> holdNext{false};
-    recorder.setHandOverDoneTap([&] {
-        if (holdNext.exchange(false)) {
-            entered.release();
-            release.acquire();
-        }
-    });
+    ThreadGate gate;
+    recorder.setHandOverDoneTap([&gate] { gate.pass(); });
     QThread* const session = QThread::currentThread();
     std::atomic<QThread*> destroyedOn{nullptr};
     std::shared_ptr<CWmvWriter> writer(new CWmvWriter(videoPath(), kProfile, 20),
@@ -400,15 +407,14 @@ void TestRecordSound::sessionHoldsTheLastReference() {
                                        });
     start(recorder, writer);
     feedFrames(*writer, 3);
-    holdNext = true;
-    QVERIFY(entered.tryAcquire(1, 5000));
+    gate.holdNext();
+    QVERIFY(gate.waitUntilHeld());
     stop(recorder);
     QCOMPARE(writer.use_count(), 1);
     writer.reset();
     QCOMPARE(destroyedOn.load(), session);
     QVERIFY(QFile::exists(videoPath()));
-    letGo.dismiss();
-    release.release();
+    gate.open();
     QTRY_COMPARE(recorder.finished(), 1);
 }
 

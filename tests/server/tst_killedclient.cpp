@@ -29,13 +29,6 @@ constexpr qint64 kVideoBytes = 1500;
 constexpr int kKills = 50;
 constexpr quint32 kSeed = 20261208;
 
-QByteArray videoBytes(int tick) {
-    QByteArray video(kVideoBytes, '\0');
-    for (qint64 i = 0; i < kVideoBytes; ++i)
-        video[i] = char((i * 7 + tick) & 0xff);
-    return video;
-}
-
 // Files directly in a folder, hidden ones left out as a list leaves them.
 QStringList listed(const QString& folder) {
     return QDir(folder).entryList(QDir::Files, QDir::Name);
@@ -231,7 +224,7 @@ RunEnd TestKilledClient::syncKilled(const User& user, const QString& watched, in
 void TestKilledClient::queuePairs(int firstTick, int count) {
     for (int tick = firstTick; tick < firstTick + count; ++tick) {
         const QString name = QStringLiteral("%1;%2;%3").arg(m_bob.id, m_alice.id).arg(tick);
-        writeFile(m_alice.folder("Outbox/") + name, videoBytes(tick));
+        writeFile(m_alice.folder("Outbox/") + name, messageBytes(tick, kVideoBytes));
         writeFile(m_alice.folder("Outbox/") + name + ".jpg", "thumbnail of " + name.toUtf8());
     }
 }
@@ -275,7 +268,7 @@ void TestKilledClient::verifyDelivered(const QList<int>& ticks) {
         const QByteArray video = readFile(m_bob.folder("Inbox/") +
                                           QStringLiteral("%1;%2.wmv").arg(m_alice.id).arg(tick));
         QCOMPARE(video.size(), 2048);
-        QCOMPARE(video.left(kVideoBytes), videoBytes(tick));
+        QCOMPARE(video.left(kVideoBytes), messageBytes(tick, kVideoBytes));
         const QByteArray thumbnail = readFile(
             m_bob.folder("Inbox/") + QStringLiteral("%1;%2.jpg").arg(m_alice.id).arg(tick));
         QVERIFY(thumbnail.startsWith(

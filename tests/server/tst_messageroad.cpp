@@ -45,14 +45,6 @@ bool isUnread(const QString& path) {
     return true;
 }
 
-// The bytes of a queued test message.
-QByteArray videoBytes(int tick, qint64 size) {
-    QByteArray video(size, '\0');
-    for (qint64 i = 0; i < size; ++i)
-        video[i] = char((i * 7 + tick) & 0xff);
-    return video;
-}
-
 QStringList filesIn(const QString& folder) {
     return QDir(folder).entryList(QDir::Files, QDir::Name);
 }
@@ -175,7 +167,7 @@ SyncRun TestMessageRoad::sync(const User& user, const QString& serviceUrl) {
 
 void TestMessageRoad::queueMessage(const User& from, const QString& to, int tick, qint64 size) {
     const QString name = QStringLiteral("%1;%2;%3").arg(to, from.id).arg(tick);
-    writeFile(from.folder("Outbox/") + name, videoBytes(tick, size));
+    writeFile(from.folder("Outbox/") + name, messageBytes(tick, size));
     writeFile(from.folder("Outbox/") + name + ".jpg", "thumbnail of " + name.toUtf8());
 }
 
@@ -214,7 +206,7 @@ void TestMessageRoad::outboxPairReachesInbox() {
     // length, so a message arrives padded to whole blocks.
     const QByteArray arrived = readFile(video);
     QCOMPARE(arrived.size(), 5120);
-    QCOMPARE(arrived.left(5000), videoBytes(123, 5000));
+    QCOMPARE(arrived.left(5000), messageBytes(123, 5000));
     QVERIFY(arrived.mid(5000).count('\0') == 120);
     QVERIFY(readFile(thumbnail).startsWith("thumbnail of " +
                                            (m_bob.id + ";" + m_alice.id + ";123").toUtf8() + '\0'));
@@ -258,7 +250,7 @@ void TestMessageRoad::unconfirmedMessageComesAgainAsOneRow() {
     for (int tick = 1; tick <= 3; ++tick)
         writeFile(m_alice.folder("Outbox/") + m_bob.id + ";" + m_alice.id + ";" +
                       QString::number(tick),
-                  videoBytes(tick, 3000));
+                  messageBytes(tick, 3000));
     QCOMPARE(sync(m_alice).exitCode, 0);
     // The third of a cycle is filed, and confirmed only by the next request.
     QCOMPARE(sync(m_bob).out.count("received "), 3);

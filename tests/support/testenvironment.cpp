@@ -45,3 +45,10 @@ QByteArray readFile(const QString& path) {
         return {};
     return f.readAll();
 }
+
+QByteArray messageBytes(int tick, qint64 size) {
+    QByteArray bytes(size, '\0');
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + tick) & 0xff);
+    return bytes;
+}

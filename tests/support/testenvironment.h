@@ -29,3 +29,6 @@ private:
 // Writes bytes to a file, creating its folder; fails the test on error.
 bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
+// The bytes of a test message: a pattern that differs with tick, so a
+// message mixed up with another or cut short is noticed.
+QByteArray messageBytes(int tick, qint64 size);
