@@ -51,6 +51,16 @@ void ClientCore::setService(const ServiceAddress& service) {
     m_pages.setServiceBase(m_service.baseUrl());
 }
 
+QString ClientCore::password() const {
+    std::lock_guard lock(m_passwordMutex);
+    return m_password;
+}
+
+void ClientCore::setPassword(const QString& password) {
+    std::lock_guard lock(m_passwordMutex);
+    m_password = password;
+}
+
 QString ClientCore::GetPage(const QString& path) {
     QString reply;
     m_pages.FetchPage(m_service.host(), path, reply);

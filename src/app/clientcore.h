@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <mutex>
 
 // What every window, worker and the command-line companion share: the user
 // folder, the signed-in user ID, the request for an immediate Send/Receive
@@ -26,9 +27,11 @@ public:
     // "/" and the user ID once signed in.
     QString m_strFolder;
     QString m_strUserId;
-    // The password of this run's sign-in, kept in memory only, so the
-    // Send/Receive worker can sign in again when the service ends the session.
-    QString m_strPassword;
+    // The password of this run's sign-in (or of the last change), kept in
+    // memory only, so the Send/Receive worker can sign in again when the
+    // service ends the session. Callable from any thread.
+    QString password() const;
+    void setPassword(const QString& password);
     std::atomic<int> m_bSendReceiveNow{0};
 
     // Names the settings store: <company>/<executable base name>.
@@ -77,6 +80,8 @@ public:
     FolderClaim claimUserFolder(QString* message);
 
 private:
+    mutable std::mutex m_passwordMutex;
+    QString m_password;
     Profile m_profile;
     ServiceAddress m_service;
     PageSession m_pages;

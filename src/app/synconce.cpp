@@ -67,6 +67,10 @@ public:
     void fileReceived(const QString& inboxName) override {
         std::fprintf(m_out, "received %s\n", inboxName.toUtf8().constData());
     }
+    void sendRefused(const QString& outboxName, const QString& reason) override {
+        std::fprintf(m_out, "refused %s: %s\n", outboxName.toUtf8().constData(),
+                     reason.toUtf8().constData());
+    }
 
 private:
     std::FILE* m_out;
@@ -91,7 +95,7 @@ int signInHeadless(ClientCore& core, const QString& userId, const QString& passw
         return kRefused;
     }
     core.m_strUserId = userId;
-    core.m_strPassword = password;
+    core.setPassword(password);
     return kSynced;
 }
 
@@ -104,8 +108,9 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
     const QString userId = optionValue(arguments, QStringLiteral("--user"));
     QString password;
     if (userId.isEmpty() || !readPassword(arguments, passwordInput, &password)) {
-        std::fprintf(err, "usage: clipnote --sync-once --user ID [--password-file FILE]\n"
-                          "(the password is read from standard input without a file)\n");
+        std::fprintf(
+            err, "usage: clipnote --sync-once --user ID [--password-file FILE] [--retry-failed]\n"
+                 "(the password is read from standard input without a file)\n");
         return kBadArguments;
     }
 
@@ -137,6 +142,9 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
     }
 
     const MessageStore store(core.m_strFolder);
+    if (arguments.contains(QStringLiteral("--retry-failed")))
+        for (const QString& name : store.sendFailures().all().keys())
+            store.sendFailures().clear(name);
     const std::unique_ptr<MessageTransport> transport =
         makeServiceTransport(core.service(), userId, password);
     ConsoleObserver observer(out);
@@ -157,6 +165,11 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
                           "was sent or received.\n");
         return kRefused;
     }
+    if (result.held > 0)
+        std::fprintf(err,
+                     "%d file(s) refused by the service earlier stay in the Outbox; "
+                     "--retry-failed sends them again.\n",
+                     result.held);
     if (result.failedUploads > 0) {
         std::fprintf(err, "%d file(s) could not be sent; they stay in the Outbox.\n",
                      result.failedUploads);

@@ -58,7 +58,8 @@ constexpr QSize kTemplateSize(708, 550);
 CMainDialog::TransportFactory& transportFactory() {
     static CMainDialog::TransportFactory factory = [] {
         const ClientCore* core = ClientCore::instance();
-        return makeServiceTransport(core->service(), core->m_strUserId, core->m_strPassword);
+        return makeServiceTransport(core->service(), core->m_strUserId,
+                                    [core] { return core->password(); });
     };
     return factory;
 }
@@ -434,6 +435,22 @@ bool CMainDialog::completeSignIn() {
     UpdateCounts(-1);
     LayoutControls();
     return true;
+}
+
+void CMainDialog::askToSignInAgain() {
+    if (m_askingToSignIn || m_ending || exitRequested.load() || !m_worker ||
+        !m_worker->isSignedOut())
+        return;
+    m_askingToSignIn = true;
+    ClientCore* core = ClientCore::instance();
+    CLogin login(this);
+    login.signInAgainAs(core->m_strUserId);
+    const bool signedIn = login.exec() == QDialog::Accepted;
+    m_askingToSignIn = false;
+    if (!signedIn || !m_worker || exitRequested.load())
+        return;
+    setStatusText(QString());
+    m_worker->resume();
 }
 
 void CMainDialog::setStatusText(const QString& text) {

@@ -95,6 +95,10 @@ public:
     // the user folder, the title, the Inbox, the worker and the web panel.
     // False when the user ID cannot name a folder.
     bool completeSignIn();
+    // The service ended the session and refused the password of this run:
+    // the sign-in dialog for this user ID, then transfers start again. One
+    // dialog at a time; cancelling it leaves transfers stopped.
+    void askToSignInAgain();
     // The transfers the Send/Receive worker uses; tests replace them.
     using TransportFactory = std::function<std::unique_ptr<MessageTransport>()>;
     static void setTransportFactory(TransportFactory factory);
@@ -190,6 +194,7 @@ private:
 
     WindowTimers m_timers{this};
     bool m_ending = false;
+    bool m_askingToSignIn = false;
     QIcon m_iconNormal;
     QIcon m_iconAlert;
     std::unique_ptr<MessageStore> m_store;

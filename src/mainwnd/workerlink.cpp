@@ -152,6 +152,13 @@ void MainWindowLink::updateAllCounts() {
     });
 }
 
+void MainWindowLink::signedOut() {
+    onWindow(m_window, [w = m_window] {
+        if (w)
+            w->askToSignInAgain();
+    });
+}
+
 SendReceiveThread::SendReceiveThread(CMainDialog* window, const MessageStore& store,
                                      const QString& userId,
                                      std::unique_ptr<MessageTransport> transport)
@@ -178,6 +185,11 @@ SendReceiveThread::~SendReceiveThread() {
     // The Saving workers use the window's store, which goes after this.
     if (SavingThreads* saving = SavingThreads::of(m_window, false))
         saving->joinAll();
+}
+
+void SendReceiveThread::resume() {
+    m_worker->resume();
+    ClientCore::instance()->m_bSendReceiveNow = 1;
 }
 
 void startSavingWorker(CMainDialog* window, const RecordingHandOff& recording) {

@@ -25,6 +25,7 @@ public:
     void newMessage(const QString& name) override;
     void contactsChanged() override;
     void updateAllCounts() override;
+    void signedOut() override;
 
 private:
     QPointer<CMainDialog> m_window;
@@ -38,6 +39,11 @@ public:
     SendReceiveThread(CMainDialog* window, const MessageStore& store, const QString& userId,
                       std::unique_ptr<MessageTransport> transport);
     ~SendReceiveThread();
+
+    bool isSignedOut() const { return m_worker->isSignedOut(); }
+    // The user signed in again after the service ended the session:
+    // transfers start again with a cycle now.
+    void resume();
 
 private:
     CMainDialog* m_window;

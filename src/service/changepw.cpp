@@ -48,6 +48,9 @@ void CChangePW::accept() {
                  {{QStringLiteral("UID"), core->m_strUserId}, {QStringLiteral("PW"), password}}));
     wait.restore();
     if (isOkReply(reply)) {
+        // The service ended this run's other sessions: the worker signs in
+        // again with the new password.
+        core->setPassword(password);
         showMessageBox(this, QStringLiteral("Your password has been sucessfully changed!"), caption,
                        QMessageBox::Information);
         QDialog::accept();

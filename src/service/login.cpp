@@ -65,6 +65,15 @@ CLogin::CLogin(QWidget* parent) : QDialog(parent) {
         m_password->setFocus();
 }
 
+void CLogin::signInAgainAs(const QString& userId) {
+    m_userId->setText(userId);
+    m_userId->setReadOnly(true);
+    if (auto* create = findChild<QPushButton*>(QStringLiteral("createAccount")))
+        create->hide();
+    m_password->clear();
+    m_password->setFocus();
+}
+
 void CLogin::accept() {
     WaitCursor wait;
     ClientCore* core = ClientCore::instance();
@@ -83,7 +92,7 @@ void CLogin::accept() {
     }
     if (isOkReply(reply)) {
         core->m_strUserId = userId;
-        core->m_strPassword = m_password->text();
+        core->setPassword(m_password->text());
         core->WriteProfileString(QLatin1String(kSettingsSection), QLatin1String(kSettingUid),
                                  userId);
         QDialog::accept();

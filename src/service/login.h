@@ -14,6 +14,11 @@ class CLogin : public QDialog {
 public:
     explicit CLogin(QWidget* parent = nullptr);
 
+    // For a run whose session the service ended: the user ID is this run's
+    // and cannot be changed (the window's folders are that user's), and no
+    // new account is offered.
+    void signInAgainAs(const QString& userId);
+
 protected:
     void accept() override;
 

@@ -71,6 +71,16 @@ private:
     QList<QByteArray> m_invalid;
 };
 
+// The service's reason without the "INVALID:" mark, on one line.
+QString refusalReason(const QString& text) {
+    QString reason = text.mid(int(qstrlen("INVALID"))).trimmed();
+    if (reason.startsWith(QLatin1Char(':')))
+        reason = reason.mid(1).trimmed();
+    reason.replace(QLatin1Char('\r'), QLatin1Char(' '))
+        .replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return reason.isEmpty() ? QStringLiteral("The service refused the message.") : reason;
+}
+
 size_t receiveReply(char* data, size_t size, size_t count, void* user) {
     auto* pieces = static_cast<ReplyPieces*>(user);
     const size_t n = size * count;
@@ -242,6 +252,7 @@ int MessageTransfer::UploadMessage(const QString& filePath, const QString& name,
                                    const QString& sender, const QString& recipient,
                                    const QString& fourth, UploadProgress* progress) {
     m_sessionGone = false;
+    m_refusal.clear();
     QFile file(filePath);
     if (!QFileInfo(filePath).isFile() || !file.open(QIODevice::ReadOnly))
         return 0;
@@ -271,8 +282,11 @@ int MessageTransfer::UploadMessage(const QString& filePath, const QString& name,
             m_sessionGone = true;
             continue;
         }
-        showAlert(replyForDisplay(QString::fromUtf8(piece)), Profile::executableBaseName(),
-                  AlertIcon::None);
+        const QString text = QString::fromUtf8(piece);
+        if (!request.reply.ok())
+            m_refusal = m_refusal.isEmpty() ? refusalReason(text)
+                                            : m_refusal + QLatin1Char(' ') + refusalReason(text);
+        showAlert(replyForDisplay(text), Profile::executableBaseName(), AlertIcon::None);
     }
     return request.reply.ok() ? 1 : 0;
 }

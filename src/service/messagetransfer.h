@@ -66,6 +66,10 @@ public:
     // session ran out). That refusal is not shown: signing in again is the
     // caller's remedy.
     bool sessionGone() const { return m_sessionGone; }
+    // Why the service refused the last upload ("INVALID: <reason>" without
+    // its mark, several refusals joined); empty when it was not refused, for
+    // want of a session included, or when no answer came.
+    QString refusal() const { return m_refusal; }
 
     // Agent name of both transfers.
     static constexpr char kAgent[] = "HttpSendRequestEx";
@@ -88,4 +92,5 @@ private:
     long m_stallTimeoutMs = 30000;
     ReadCounts m_lastReads;
     bool m_sessionGone = false;
+    QString m_refusal;
 };

@@ -49,6 +49,9 @@ SendReceiveWorker::CycleResult SendReceiveWorker::runCycle() {
         m_store.sweepWorkingFiles();
         m_toConfirm = m_store.receivedToConfirm();
     }
+    // A cycle the user asked for while signed out is a request to sign in.
+    if (m_signedOut && m_askedNow)
+        m_observer.signedOut();
     if (!m_flags.gestureActive.load() && !m_signedOut) {
         sendPhase(result);
         if (!m_signedOut)
@@ -63,9 +66,15 @@ void SendReceiveWorker::sendPhase(CycleResult& result) {
     m_flags.transferBusy = 1;
     m_observer.setStatus(QStringLiteral("Sending..."));
     const QStringList names = listFileNames(m_store.folderPath(Folder::Outbox));
+    const SendFailures failures = m_store.sendFailures();
+    const QHash<QString, QString> refusedBefore = failures.all();
     for (const QString& fileName : names) {
         if (m_flags.exitRequested.load())
             break;
+        if (refusedBefore.contains(fileName)) {
+            ++result.held;
+            continue;
+        }
         // Names travel in lower case, as they are kept in Sent.
         const QString name = fileName.toLower();
         const QString recipient = firstField(name);
@@ -87,9 +96,19 @@ void SendReceiveWorker::sendPhase(CycleResult& result) {
             m_observer.fileSent(fileName);
         } else {
             ++result.failedUploads;
+            // Sending it again would only be refused again, with a box each
+            // time: it waits for the user's retry.
+            const QString reason = m_transport.refusal();
+            if (!reason.isEmpty()) {
+                ++result.refused;
+                failures.mark(fileName, reason);
+                m_observer.sendRefused(fileName, reason);
+            }
         }
         m_observer.setStatus(QString());
     }
+    if (result.refused > 0)
+        m_observer.reloadList(1);
     if (result.sent == 0) {
         sleepFor(kIdleSleepMs);
         return;
@@ -185,12 +204,13 @@ bool SendReceiveWorker::renewSession() {
         return true;
     // Told once: each further file or cycle would only be refused again.
     m_signedOut = true;
-    m_observer.setStatus(QStringLiteral("Signed out: sign in again to send and receive."));
+    m_observer.setStatus(signedOutStatus());
     m_observer.signedOut();
     return false;
 }
 
 void SendReceiveWorker::waitForNextCycle() {
+    m_askedNow = false;
     if (!m_flags.sendReceiveNow.load()) {
         const int ticks = m_flags.idleTicks.load();
         for (int i = 0; i < ticks; ++i) {
@@ -199,5 +219,5 @@ void SendReceiveWorker::waitForNextCycle() {
             sleepFor(kWaitTickMs);
         }
     }
-    m_flags.sendReceiveNow = 0;
+    m_askedNow = m_flags.sendReceiveNow.exchange(0) != 0;
 }

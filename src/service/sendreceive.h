@@ -24,6 +24,9 @@ public:
     // Signs in again with the credentials of this run; true when the
     // service took them.
     virtual bool signInAgain() { return false; }
+    // Why the service refused the last upload for good; empty when it was
+    // not refused (a failure that may pass, or a missing session).
+    virtual QString refusal() const { return {}; }
 };
 
 // What a Send/Receive cycle tells the window it works for. The worker calls
@@ -46,6 +49,11 @@ public:
     // The session ended and signing in again was refused (the password was
     // changed elsewhere): the worker transfers nothing more in this run.
     virtual void signedOut() {}
+    // The service refused an Outbox file for good; it waits for the user.
+    virtual void sendRefused(const QString& outboxName, const QString& reason) {
+        Q_UNUSED(outboxName);
+        Q_UNUSED(reason);
+    }
 };
 
 // An observer for runs without a window: it ignores what only a window shows.
@@ -79,14 +87,23 @@ struct WorkerFlags {
 // replaces the one already filed. The first cycle sweeps what writers killed
 // part way left in the user folder. When the service has ended the session,
 // the worker signs in again once and repeats the transfer; when that sign-in
-// is refused it stops transferring, leaving the Outbox as it is.
+// is refused it stops transferring, leaving the Outbox as it is, until
+// resume() says the user has signed in again. A file the service refused for
+// good is marked failed in the store and passed over until the user retries it.
 class SendReceiveWorker {
 public:
+    // What the status line says while transfers wait for a new sign-in.
+    static QString signedOutStatus() {
+        return QStringLiteral("Signed out: choose Send/Receive to sign in again.");
+    }
+
     using ProfileReader = std::function<int(const QString& entry, int defaultValue)>;
 
     struct CycleResult {
         int sent = 0;
         int failedUploads = 0;
+        int refused = 0; // of failedUploads: refused for good, now marked failed
+        int held = 0;    // Outbox files passed over, refused in an earlier cycle
         int received = 0;
         int discarded = 0;
     };
@@ -101,7 +118,10 @@ public:
     CycleResult runCycle();
 
     // True once the service refused to sign this run in again.
-    bool isSignedOut() const { return m_signedOut; }
+    bool isSignedOut() const { return m_signedOut.load(); }
+    // The user has signed in again: transfers start again at the next cycle.
+    // Callable from any thread.
+    void resume() { m_signedOut = false; }
 
     // Where a download is received before it is filed.
     QString recordPath() const { return m_recordPath; }
@@ -130,6 +150,8 @@ private:
     ProfileReader m_readProfile;
     bool m_allowAll = true;
     bool m_started = false;
-    bool m_signedOut = false;
+    std::atomic<bool> m_signedOut{false};
+    // The wait before this cycle ended because the user asked for a cycle.
+    bool m_askedNow = false;
     QString m_toConfirm;
 };

@@ -11,7 +11,7 @@ constexpr long kSignInTimeoutMs = 30000;
 
 class ServiceTransport : public MessageTransport {
 public:
-    ServiceTransport(const ServiceAddress& service, QString userId, QString password)
+    ServiceTransport(const ServiceAddress& service, QString userId, PasswordSource password)
         : m_transfer(service), m_baseUrl(service.baseUrl()), m_userId(std::move(userId)),
           m_password(std::move(password)) {
         if (!m_baseUrl.endsWith(QLatin1Char('/')))
@@ -27,15 +27,17 @@ public:
     }
     void setReceived(const QString& name) override { m_received = name; }
     bool sessionGone() const override { return m_transfer.sessionGone(); }
+    QString refusal() const override { return m_transfer.refusal(); }
 
     // The new session cookie lands in the shared cookie store, where the
     // next transfer picks it up.
     bool signInAgain() override {
-        if (m_password.isEmpty())
+        const QString password = m_password();
+        if (password.isEmpty())
             return false;
         const QString page =
             pagePath(QStringLiteral("zeb/login.asp"),
-                     {{QStringLiteral("UID"), m_userId}, {QStringLiteral("PW"), m_password}});
+                     {{QStringLiteral("UID"), m_userId}, {QStringLiteral("PW"), password}});
         const FetchedPage reply = fetchPage(m_baseUrl + page, kSignInReplyBytes, kSignInTimeoutMs);
         return reply.error == 0 && reply.status == 200 && isOkReply(QString::fromUtf8(reply.body));
     }
@@ -44,13 +46,19 @@ private:
     MessageTransfer m_transfer;
     QString m_baseUrl;
     QString m_userId;
-    QString m_password;
+    PasswordSource m_password;
     QString m_received;
 };
 } // namespace
 
 std::unique_ptr<MessageTransport> makeServiceTransport(const ServiceAddress& service,
                                                        const QString& userId,
+                                                       PasswordSource password) {
+    return std::make_unique<ServiceTransport>(service, userId, std::move(password));
+}
+
+std::unique_ptr<MessageTransport> makeServiceTransport(const ServiceAddress& service,
+                                                       const QString& userId,
                                                        const QString& password) {
-    return std::make_unique<ServiceTransport>(service, userId, password);
+    return makeServiceTransport(service, userId, [password] { return password; });
 }

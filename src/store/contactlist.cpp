@@ -44,7 +44,7 @@ QList<FolderRow> CContactList::loadRows() {
     std::reverse(contacts.begin(), contacts.end());
     QList<FolderRow> rows;
     for (const Contact& contact : contacts)
-        rows.append({contact.displayName, contact.id, true});
+        rows.append({contact.displayName, contact.id, true, {}});
     std::stable_sort(rows.begin(), rows.end(), [](const FolderRow& a, const FolderRow& b) {
         return listTextLess(a.text, b.text);
     });
@@ -84,7 +84,7 @@ void CContactList::AddContact() {
         return;
     // An ID that was already a contact keeps its old row too until the next
     // reload.
-    const int row = rowModel()->insertSorted({dialog.m_strName, dialog.m_strEmail, true});
+    const int row = rowModel()->insertSorted({dialog.m_strName, dialog.m_strEmail, true, {}});
     const QModelIndex index = rowModel()->index(row, 0);
     selectionModel()->clearSelection();
     selectionModel()->setCurrentIndex(index,

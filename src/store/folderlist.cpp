@@ -143,7 +143,7 @@ void CFolderList::Refill(int reload) {
 QList<FolderRow> CFolderList::loadRows() {
     QList<FolderRow> rows;
     for (const QString& name : store().list(m_folder))
-        rows.append({name, {}, false});
+        rows.append({name, {}, false, {}});
     std::stable_sort(rows.begin(), rows.end(), [](const FolderRow& a, const FolderRow& b) {
         return listTextLess(a.text, b.text);
     });

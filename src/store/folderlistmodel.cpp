@@ -22,6 +22,8 @@ QVariant FolderListModel::data(const QModelIndex& index, int role) const {
         return r.hasUserId ? QVariant(r.userId) : QVariant();
     case Qt::SizeHintRole:
         return QSize(-1, m_rowHeight);
+    case Qt::ToolTipRole:
+        return r.problem.isEmpty() ? QVariant() : QVariant(r.problem);
     default:
         return {};
     }
@@ -47,6 +49,14 @@ void FolderListModel::setRows(QList<FolderRow> rows) {
 
 void FolderListModel::clear() {
     setRows({});
+}
+
+void FolderListModel::setProblem(int index, const QString& problem) {
+    if (index < 0 || index >= m_rows.size() || m_rows[index].problem == problem)
+        return;
+    m_rows[index].problem = problem;
+    const QModelIndex changed = this->index(index);
+    Q_EMIT dataChanged(changed, changed, {Qt::ToolTipRole});
 }
 
 int FolderListModel::insertSorted(FolderRow row) {

@@ -10,6 +10,9 @@ struct FolderRow {
     QString text;   // a file name of the folder, or a contact's display name
     QString userId; // contacts: the contact file's name
     bool hasUserId = false;
+    // What went wrong with the row's message (the Outbox: why the service
+    // refused it); its tooltip. Empty for a row that is well.
+    QString problem;
     friend bool operator==(const FolderRow&, const FolderRow&) = default;
 };
 
@@ -38,6 +41,7 @@ public:
     // the row's index.
     int insertSorted(FolderRow row);
     void removeRowAt(int index);
+    void setProblem(int index, const QString& problem);
     // Puts the rows in a new order (entry i: current index of the row going
     // to place i). Selections and the current row follow their rows.
     void reorder(const QList<int>& order);

@@ -250,6 +250,8 @@ void MessageStore::remove(Folder folder, const QString& name) const {
     case Folder::Sent:
         removeFile(thumbnailPath(folder, name));
         removeFile(path(folder, name));
+        if (folder == Folder::Outbox)
+            sendFailures().clear(name);
         break;
     case Folder::Contacts:
         contacts().remove(name);

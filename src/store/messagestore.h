@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/contactstore.h"
+#include "store/sendfailures.h"
 #include "store/storefolder.h"
 
 #include <QDateTime>
@@ -47,6 +48,9 @@ public:
     const QString& userFolder() const { return m_userFolder; }
     FileStatus& fileStatus() const { return *m_status; }
     ContactStore contacts() const { return ContactStore(m_userFolder); }
+    // The Outbox messages the service refused; deleting or sending a message
+    // forgets its refusal.
+    SendFailures sendFailures() const { return SendFailures(m_userFolder); }
 
     // The tick count that makes message names unique; tests replace it.
     void setTickSource(std::function<std::uint32_t()> tickSource);

@@ -7,6 +7,7 @@ list(APPEND CLIPNOTE_CORE_SOURCES
     store/messagestore.cpp
     store/picturecache.cpp
     store/replacingfile.cpp
+    store/sendfailures.cpp
     store/storefolder.cpp
     store/storenames.cpp)
 list(APPEND CLIPNOTE_WIDGET_SOURCES)
