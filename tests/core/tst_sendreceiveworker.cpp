@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <sys/wait.h>
@@ -35,7 +36,9 @@ public:
     int UploadMessage(const QString& path, const QString& name, const QString& sender,
                       const QString& recipient) override {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly) || refused.contains(name))
+        lastRefusal = refusedForGood.value(name);
+        if (!file.open(QIODevice::ReadOnly) || refused.contains(name) || signedOut ||
+            !lastRefusal.isEmpty())
             return 0;
         uploads.append({path, name, sender, recipient, file.readAll()});
         return 1;
@@ -49,8 +52,16 @@ public:
         return 1;
     }
     void setReceived(const QString& name) override { received = name; }
+    bool sessionGone() const override { return signedOut; }
+    bool signInAgain() override { return false; }
+    QString refusal() const override { return lastRefusal; }
     QList<Upload> uploads;
+    // Refused without a reason (a failure that may pass) ...
     QStringList refused;
+    // ... or for good, with the service's reason.
+    QMap<QString, QString> refusedForGood;
+    QString lastRefusal;
+    std::atomic<bool> signedOut{false};
     // The confirmation each download carried.
     QString received;
     QStringList confirmations;
@@ -67,6 +78,12 @@ public:
     void newMessage(const QString& name) override { newMessages.append(name); }
     void contactsChanged() override { ++contactChanges; }
     void updateAllCounts() override { ++allCounts; }
+    void signedOut() override { ++signedOuts; }
+    void sendRefused(const QString& name, const QString& reason) override {
+        refusals.append(name + QLatin1Char(':') + reason);
+    }
+    std::atomic<int> signedOuts{0};
+    QStringList refusals;
     QStringList statuses, newMessages;
     QList<int> reloads;
     QMap<int, int> counts;
@@ -87,6 +104,8 @@ private Q_SLOTS:
     void sendPhaseKeepsOrDropsCopies_data();
     void sendPhaseKeepsOrDropsCopies();
     void failedUploadStaysInOutbox();
+    void refusedUploadWaitsForRetry();
+    void signedOutAsksAgainOnlyWhenAskedAndResumes();
     void emptyOutboxReloadsNothing();
     void receivedRecordsAreFiled_data();
     void receivedRecordsAreFiled();
@@ -125,7 +144,17 @@ void TestSendReceiveWorker::init() {
     m_folder = makeUserFolder(m_env, QStringLiteral("Users%1").arg(++run), QStringLiteral("Alice"));
     m_temp = m_env.makeFolder(QStringLiteral("tmp%1").arg(run));
     m_store = std::make_unique<MessageStore>(m_folder);
-    m_transport = FakeTransport();
+    m_transport.uploads.clear();
+    m_transport.refused.clear();
+    m_transport.refusedForGood.clear();
+    m_transport.lastRefusal.clear();
+    m_transport.signedOut = false;
+    m_transport.received.clear();
+    m_transport.confirmations.clear();
+    m_transport.waiting.clear();
+    m_transport.downloads = 0;
+    m_observer.signedOuts = 0;
+    m_observer.refusals.clear();
     m_observer.statuses.clear();
     m_observer.newMessages.clear();
     m_observer.reloads.clear();
@@ -188,6 +217,64 @@ void TestSendReceiveWorker::failedUploadStaysInOutbox() {
     QCOMPARE(result.failedUploads, 1);
     QCOMPARE(filesIn(m_folder + "/Outbox"), QStringList{"bob;alice;1"});
     QCOMPARE(m_observer.counts.value(1), 1);
+}
+
+void TestSendReceiveWorker::refusedUploadWaitsForRetry() {
+    writeFile(m_folder + "/Outbox/bob;alice;1", "video");
+    writeFile(m_folder + "/Outbox/carol;alice;2", "video");
+    m_transport.refused = {QStringLiteral("carol;alice;2")};
+    m_transport.refusedForGood.insert(QStringLiteral("bob;alice;1"), QStringLiteral("no bob"));
+    auto result = makeWorker()->runCycle();
+    QCOMPARE(result.failedUploads, 2);
+    QCOMPARE(result.refused, 1);
+    QCOMPARE(m_observer.refusals, QStringList{"bob;alice;1:no bob"});
+    QVERIFY(m_observer.reloads.contains(1));
+    QCOMPARE(m_store->sendFailures().all().value(QStringLiteral("bob;alice;1")),
+             QStringLiteral("no bob"));
+
+    // The next run passes it over, not telling again; the other is tried again.
+    m_transport.refusedForGood.clear();
+    m_transport.refused.clear();
+    result = makeWorker()->runCycle();
+    QCOMPARE(result.held, 1);
+    QCOMPARE(result.sent, 1);
+    QCOMPARE(m_observer.refusals.size(), 1);
+    QCOMPARE(filesIn(m_folder + "/Outbox"), QStringList{"bob;alice;1"});
+
+    // Retrying forgets the refusal: it goes at the next cycle.
+    QVERIFY(m_store->sendFailures().clear(QStringLiteral("bob;alice;1")));
+    result = makeWorker()->runCycle();
+    QCOMPARE(result.sent, 1);
+    QCOMPARE(result.held, 0);
+    QCOMPARE(filesIn(m_folder + "/Outbox"), QStringList{});
+}
+
+void TestSendReceiveWorker::signedOutAsksAgainOnlyWhenAskedAndResumes() {
+    writeFile(m_folder + "/Outbox/bob;alice;1", "video");
+    m_transport.signedOut = true;
+    m_idle = 1;
+    auto worker = makeWorker();
+    std::thread thread([&worker] { worker->run(); });
+    auto stop = qScopeGuard([&] {
+        m_exit = 1;
+        thread.join();
+    });
+    QTRY_VERIFY(worker->isSignedOut());
+    QCOMPARE(m_observer.signedOuts.load(), 1);
+    // Cycles that nobody asked for stay quiet and send nothing.
+    const int seen = m_observer.allCounts.load();
+    QTRY_VERIFY(m_observer.allCounts.load() > seen + 3);
+    QCOMPARE(m_observer.signedOuts.load(), 1);
+    // A cycle the user asks for asks for the sign-in again.
+    m_now = 1;
+    QTRY_COMPARE(m_observer.signedOuts.load(), 2);
+    QVERIFY(m_transport.uploads.isEmpty());
+    QCOMPARE(filesIn(m_folder + "/Outbox"), QStringList{"bob;alice;1"});
+    // Signed in again: the file goes.
+    m_transport.signedOut = false;
+    worker->resume();
+    QTRY_COMPARE(filesIn(m_folder + "/Outbox"), QStringList{});
+    QCOMPARE(m_transport.uploads.size(), 1);
 }
 
 void TestSendReceiveWorker::emptyOutboxReloadsNothing() {

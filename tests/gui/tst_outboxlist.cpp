@@ -16,6 +16,8 @@ private Q_SLOTS:
     void deleteKey_data();
     void deleteKey();
     void sendReceiveSetsTheFlag();
+    void refusedRowShowsWhyAndRetries_data();
+    void refusedRowShowsWhyAndRetries();
     void badFolderStillFillsAndDraws();
 
 private:
@@ -147,6 +149,50 @@ void TestOutBoxList::sendReceiveSetsTheFlag() {
     rightClick(list, -1);
     QCOMPARE(flag.load(), 1);
     QCOMPARE(m_world.core().m_bSendReceiveNow.load(), 0);
+}
+
+void TestOutBoxList::refusedRowShowsWhyAndRetries_data() {
+    QTest::addColumn<int>("command");
+    QTest::newRow("retry now") << int(COutBoxList::kCommandRetryNow);
+    QTest::newRow("delete") << int(COutBoxList::kCommandDelete);
+}
+
+void TestOutBoxList::refusedRowShowsWhyAndRetries() {
+    QFETCH(int, command);
+    m_world.put(Folder::Outbox, QStringLiteral("bob;alice;1"));
+    m_world.put(Folder::Outbox, QStringLiteral("zed;alice;2"));
+    const SendFailures failures = MessageStore(m_world.userFolder).sendFailures();
+    QVERIFY(failures.mark(QStringLiteral("zed;alice;2"), QStringLiteral("zed is not a user")));
+    std::atomic<int> flag{0};
+    COutBoxList list(&m_world.window);
+    list.setSendReceiveFlag(&flag);
+    QVERIFY(showFilled(list));
+    QCOMPARE(list.problemAt(0), QString());
+    QCOMPARE(list.problemAt(1), QStringLiteral("zed is not a user"));
+    const QModelIndex refusedRow = list.model()->index(1, 0);
+    QCOMPARE(refusedRow.data(Qt::ToolTipRole).toString(), QStringLiteral("zed is not a user"));
+
+    // The reason is drawn in red under the recipient; a well row has no red.
+    const QImage image = grabList(list);
+    const auto red = [](const QColor& c) { return c.red() > 120 && c.green() < 80; };
+    QVERIFY(countPixels(image, textArea(list, 1), red) > 10);
+    QCOMPARE(countPixels(image, textArea(list, 0), red), 0);
+
+    // Only a refused row offers a retry.
+    QVERIFY(!menuWith(m_world, list, {0}).commands.contains(COutBoxList::kCommandRetryNow));
+    const MenuSeen menu = menuWith(m_world, list, {1});
+    QCOMPARE(menu.texts, (QStringList{"Retry now", "Delete", QString(), "Send/Receive"}));
+
+    selectRows(list, {1});
+    m_world.menuChoice = command;
+    rightClick(list, 1);
+    // Either way the refusal is forgotten; a retry also asks for a cycle now.
+    QCOMPARE(failures.all(), (QHash<QString, QString>{}));
+    QCOMPARE(flag.load(), command == COutBoxList::kCommandRetryNow ? 1 : 0);
+    QCOMPARE(list.texts().contains(QStringLiteral("zed;alice;2")),
+             command == COutBoxList::kCommandRetryNow);
+    if (command == COutBoxList::kCommandRetryNow)
+        QCOMPARE(list.problemAt(1), QString());
 }
 
 void TestOutBoxList::badFolderStillFillsAndDraws() {
