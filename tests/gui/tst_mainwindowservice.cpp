@@ -9,7 +9,9 @@
 #include "platform/tempfolder.h"
 #include "platform/timerscale.h"
 #include "serverprocess.h"
+#include "platform/alert.h"
 #include "service/httpshared.h"
+#include "service/login.h"
 #include "service/messagetransfer.h"
 #include "service/sendreceive.h"
 #include "service/servicetransport.h"
@@ -17,12 +19,16 @@
 #include "store/inboxlist.h"
 #include "store/messagestore.h"
 #include "store/mytabs.h"
+#include "store/outboxlist.h"
+#include "modal.h"
 #include "testenvironment.h"
 #include <QImage>
 #include <QScopeGuard>
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -38,6 +44,7 @@ private Q_SLOTS:
     void waitingMessageArrivesAndIsAnnounced();
     void outboxIsSentByTheWorker();
     void recordedMessageReachesTwoContacts();
+    void refusalAndEndedSessionAreToldOnce();
 
 private:
     void signIn(const QString& user, const QString& password);
@@ -226,6 +233,71 @@ void TestMainWindowService::recordedMessageReachesTwoContacts() {
         QVERIFY2(probed.duration > 2.9 && probed.duration < 4.0,
                  qPrintable(QString::number(probed.duration)));
     }
+}
+
+void TestMainWindowService::refusalAndEndedSessionAreToldOnce() {
+    const QString dave = QStringLiteral("dave@example.org");
+    const QString davePassword = m_server.createAccount(dave);
+    QVERIFY(!davePassword.isEmpty());
+    signIn(dave, davePassword);
+    const QString outbox = m_core->m_strFolder + QLatin1Char('/') + dave + QStringLiteral("/Outbox/");
+    const QString sent = m_core->m_strFolder + QLatin1Char('/') + dave + QStringLiteral("/Sent/");
+    const QString refused = QStringLiteral("nobody@example.org;dave@example.org;5");
+    writeFile(outbox + refused, QByteArray(2000, 'v'));
+    int alerts = 0;
+    setAlertHandler([&alerts](const QString&, const QString&, AlertIcon) { ++alerts; });
+    auto restoreAlerts = qScopeGuard([] { setAlertHandler({}); });
+
+    CMainDialog dialog;
+    dialog.timers().stop(kTimerSignIn);
+    dialog.show();
+    QVERIFY(dialog.completeSignIn());
+    // Refused for good: told once, and the row says why.
+    COutBoxList* list = dialog.outboxList();
+    QTRY_VERIFY_WITH_TIMEOUT(list->count() == 1 && !list->problemAt(0).isEmpty(), 20000);
+    QVERIFY2(list->problemAt(0).contains(QLatin1String("nobody@example.org")),
+             qPrintable(list->problemAt(0)));
+    QCOMPARE(alerts, 1);
+    // A later cycle sends what is new and passes the refused one over quietly.
+    const QString first = QStringLiteral("bob@example.org;dave@example.org;6");
+    writeFile(outbox + first, QByteArray(2000, 'v'));
+    m_core->m_bSendReceiveNow = 1;
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(sent + first + QStringLiteral(".wmv")), 20000);
+    QCOMPARE(alerts, 1);
+
+    // The password is changed on another computer: that ends this session,
+    // and this run's password is refused. The sign-in dialog comes once.
+    const QByteArray elsewhere = m_server.signIn(dave, davePassword);
+    QVERIFY(!elsewhere.isEmpty());
+    const QString newPassword = QStringLiteral("changed-elsewhere-1");
+    QCOMPARE(m_server
+                 .get("/zeb/chgpw.asp?UID=" + pageValue(dave) + "&PW=" + pageValue(newPassword),
+                      elsewhere)
+                 .body.left(2),
+             QByteArray("OK"));
+    int dialogs = 0;
+    whenModal<CLogin>([&dialogs, &newPassword](CLogin* login) {
+        ++dialogs;
+        auto* userId = login->findChild<QLineEdit*>(QStringLiteral("userId"));
+        QVERIFY(userId && userId->isReadOnly());
+        login->findChild<QLineEdit*>(QStringLiteral("password"))->setText(newPassword);
+        login->findChild<QPushButton*>(QStringLiteral("login"))->click();
+    });
+    const QString second = QStringLiteral("bob@example.org;dave@example.org;7");
+    const QString third = QStringLiteral("bob@example.org;dave@example.org;8");
+    writeFile(outbox + second, QByteArray(2000, 'v'));
+    writeFile(outbox + third, QByteArray(2000, 'v'));
+    m_core->m_bSendReceiveNow = 1;
+    // Signed in again, the worker sends both at its next cycle.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(sent + second + QStringLiteral(".wmv")) &&
+                                 QFile::exists(sent + third + QStringLiteral(".wmv")),
+                             30000);
+    QCOMPARE(dialogs, 1);
+    QCOMPARE(alerts, 1);
+    QCOMPARE(m_core->password(), newPassword);
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    dialog.close();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
 }
 
 QTEST_MAIN(TestMainWindowService)
