@@ -3,13 +3,14 @@
 #include "mainwnd/maindialog.h"
 #include "mainwnd/trayicon.h"
 #include "mediaprobe.h"
+#include "modal.h"
 #include "notify/notification.h"
+#include "platform/alert.h"
 #include "platform/filestatus.h"
 #include "platform/messages.h"
 #include "platform/tempfolder.h"
 #include "platform/timerscale.h"
 #include "serverprocess.h"
-#include "platform/alert.h"
 #include "service/httpshared.h"
 #include "service/login.h"
 #include "service/messagetransfer.h"
@@ -20,7 +21,6 @@
 #include "store/messagestore.h"
 #include "store/mytabs.h"
 #include "store/outboxlist.h"
-#include "modal.h"
 #include "testenvironment.h"
 #include <QImage>
 #include <QScopeGuard>
@@ -240,7 +240,8 @@ void TestMainWindowService::refusalAndEndedSessionAreToldOnce() {
     const QString davePassword = m_server.createAccount(dave);
     QVERIFY(!davePassword.isEmpty());
     signIn(dave, davePassword);
-    const QString outbox = m_core->m_strFolder + QLatin1Char('/') + dave + QStringLiteral("/Outbox/");
+    const QString outbox =
+        m_core->m_strFolder + QLatin1Char('/') + dave + QStringLiteral("/Outbox/");
     const QString sent = m_core->m_strFolder + QLatin1Char('/') + dave + QStringLiteral("/Sent/");
     const QString refused = QStringLiteral("nobody@example.org;dave@example.org;5");
     writeFile(outbox + refused, QByteArray(2000, 'v'));

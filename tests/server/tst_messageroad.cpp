@@ -94,8 +94,9 @@ private Q_SLOTS:
 private:
     User makeUser(const QString& id);
     // Starts the headless client for one cycle as that user.
-    void startSync(QProcess& client, const User& user, const QString& serviceUrl = {});
-    SyncRun sync(const User& user, const QString& serviceUrl = {});
+    void startSync(QProcess& client, const User& user, const QString& serviceUrl = {},
+                   const QStringList& extra = {});
+    SyncRun sync(const User& user, const QString& serviceUrl = {}, const QStringList& extra = {});
     void queueMessage(const User& from, const QString& to, int tick, qint64 size = 5000);
 
     TestEnvironment m_env;
@@ -138,7 +139,8 @@ User TestMessageRoad::makeUser(const QString& id) {
     return user;
 }
 
-void TestMessageRoad::startSync(QProcess& client, const User& user, const QString& serviceUrl) {
+void TestMessageRoad::startSync(QProcess& client, const User& user, const QString& serviceUrl,
+                                const QStringList& extra) {
     client.setWorkingDirectory(user.home);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", user.config);
@@ -146,13 +148,15 @@ void TestMessageRoad::startSync(QProcess& client, const User& user, const QStrin
     client.setProcessEnvironment(env);
     const QString passwordFile = QFileInfo(user.home).path() + "/password";
     client.start(qEnvironmentVariable("CLIPNOTE_CLIENT_BIN"),
-                 {"--sync-once", "--user", user.id, "--password-file", passwordFile, "--service",
-                  serviceUrl.isEmpty() ? m_server->baseUrl() : serviceUrl});
+                 QStringList{"--sync-once", "--user", user.id, "--password-file", passwordFile,
+                             "--service", serviceUrl.isEmpty() ? m_server->baseUrl() : serviceUrl} +
+                     extra);
 }
 
-SyncRun TestMessageRoad::sync(const User& user, const QString& serviceUrl) {
+SyncRun TestMessageRoad::sync(const User& user, const QString& serviceUrl,
+                              const QStringList& extra) {
     QProcess client;
-    startSync(client, user, serviceUrl);
+    startSync(client, user, serviceUrl, extra);
     SyncRun run;
     if (!client.waitForFinished(60000)) {
         client.kill();
@@ -272,7 +276,17 @@ void TestMessageRoad::unknownRecipientIsRefusedAndKept() {
     queueMessage(m_alice, QStringLiteral("nobody@example.org"), 9);
     const SyncRun run = sync(m_alice);
     QVERIFY(run.err.contains(QLatin1String("INVALID")));
+    QVERIFY2(run.out.contains(QLatin1String("refused nobody@example.org;")), qPrintable(run.out));
     QCOMPARE(filesIn(m_alice.folder("Outbox")).size(), 2);
+    // Marked failed: the next run passes it over without asking the service.
+    const SyncRun again = sync(m_alice);
+    QCOMPARE(again.exitCode, 0);
+    QVERIFY(!again.err.contains(QLatin1String("INVALID")));
+    QVERIFY(again.err.contains(QLatin1String("--retry-failed")));
+    QCOMPARE(filesIn(m_alice.folder("Outbox")).size(), 2);
+    const SyncRun retried = sync(m_alice, {}, {QStringLiteral("--retry-failed")});
+    QVERIFY(retried.err.contains(QLatin1String("INVALID")));
+    QCOMPARE(retried.exitCode, 3);
 }
 
 void TestMessageRoad::serviceDownKeepsFiles() {
