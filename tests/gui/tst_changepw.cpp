@@ -92,6 +92,7 @@ void TestChangePW::comparison() {
     const QString uid = QStringLiteral("pw%1@example.org").arg(++m_users);
     const QString old = signedInUser(uid);
     QVERIFY(!old.isEmpty());
+    m_core->setPassword(old);
     CChangePW dialog;
     dialog.show();
     change(dialog, password, confirm);
@@ -104,11 +105,14 @@ void TestChangePW::comparison() {
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QVERIFY(!m_server.signIn(uid, newPassword).isEmpty());
         QVERIFY(m_server.signIn(uid, old).isEmpty());
+        // The worker's next sign-in of this run uses the new one.
+        QCOMPARE(m_core->password(), newPassword);
     } else {
         QCOMPARE(box.text, QStringLiteral("Password not confirmed!"));
         QCOMPARE(box.icon, QMessageBox::Critical);
         QVERIFY(dialog.isVisible());
         QVERIFY(!m_server.signIn(uid, old).isEmpty());
+        QCOMPARE(m_core->password(), old);
     }
 }
 
