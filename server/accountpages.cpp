@@ -10,7 +10,7 @@
 #include "signinthrottle.h"
 #include "userid.h"
 
-#include <httplib.h>
+#include "routes.h"
 
 const char AccountPages::kSignInRefused[] = "Unknown user ID or wrong password.";
 
@@ -42,18 +42,18 @@ AccountPages::AccountPages(AccountStore& accounts, SessionStore& sessions, MailB
                            SignInThrottle& throttle)
     : m_accounts(accounts), m_sessions(sessions), m_mail(mail), m_throttle(throttle) {}
 
-void AccountPages::addRoutes(httplib::Server& http) {
-    using httplib::Request;
-    using httplib::Response;
-    http.Get("/zeb/login.asp", [this](const Request& q, Response& r) { signIn(q, r); });
-    http.Get("/zeb/reg.asp", [this](const Request& q, Response& r) { registerAccount(q, r); });
-    http.Get("/zeb/pwmail.asp", [this](const Request& q, Response& r) { mailPassword(q, r); });
-    http.Get("/zeb/chgpw.asp", [this](const Request& q, Response& r) { changePassword(q, r); });
+void AccountPages::addRoutes(Routes& routes) {
+    using Request = HttpRequest;
+    using Response = HttpResponse;
+    routes.get("/zeb/login.asp", [this](const Request& q, Response& r) { signIn(q, r); });
+    routes.get("/zeb/reg.asp", [this](const Request& q, Response& r) { registerAccount(q, r); });
+    routes.get("/zeb/pwmail.asp", [this](const Request& q, Response& r) { mailPassword(q, r); });
+    routes.get("/zeb/chgpw.asp", [this](const Request& q, Response& r) { changePassword(q, r); });
 }
 
-void AccountPages::signIn(const httplib::Request& request, httplib::Response& response) {
-    const std::string userId = request.get_param_value("UID");
-    const std::string password = request.get_param_value("PW");
+void AccountPages::signIn(const HttpRequest& request, HttpResponse& response) {
+    const std::string userId = request.param("UID");
+    const std::string password = request.param("PW");
     if (!isValidUserId(userId))
         return replyText(response, kSignInRefused);
     const std::string key = userIdKey(userId);
@@ -65,12 +65,12 @@ void AccountPages::signIn(const httplib::Request& request, httplib::Response& re
     if (!account)
         return replyText(response, kSignInRefused);
     m_throttle.succeeded(key);
-    response.set_header("Set-Cookie", SessionStore::cookieFor(m_sessions.start(account->key)));
+    response.setHeader("Set-Cookie", SessionStore::cookieFor(m_sessions.start(account->key)));
     replyText(response, "OK");
 }
 
-void AccountPages::registerAccount(const httplib::Request& request, httplib::Response& response) {
-    const std::string userId = request.get_param_value("UID");
+void AccountPages::registerAccount(const HttpRequest& request, HttpResponse& response) {
+    const std::string userId = request.param("UID");
     if (!isValidUserId(userId))
         return replyText(response, kBadAddress);
     // Checked first so that a taken address costs no password hash.
@@ -89,8 +89,8 @@ void AccountPages::registerAccount(const httplib::Request& request, httplib::Res
     replyText(response, "OK");
 }
 
-void AccountPages::mailPassword(const httplib::Request& request, httplib::Response& response) {
-    const std::string userId = request.get_param_value("UID");
+void AccountPages::mailPassword(const HttpRequest& request, HttpResponse& response) {
+    const std::string userId = request.param("UID");
     const auto account = isValidUserId(userId) ? m_accounts.find(userId) : std::nullopt;
     if (!account)
         return replyText(response, kNotRegistered);
@@ -107,13 +107,13 @@ void AccountPages::mailPassword(const httplib::Request& request, httplib::Respon
     replyText(response, "OK, a new password has been e-mailed to " + account->userId + ".");
 }
 
-void AccountPages::changePassword(const httplib::Request& request, httplib::Response& response) {
+void AccountPages::changePassword(const HttpRequest& request, HttpResponse& response) {
     const auto user = m_sessions.userOf(request);
     if (!user)
         return replyText(response, kNotSignedIn);
-    if (userIdKey(request.get_param_value("UID")) != user->key)
+    if (userIdKey(request.param("UID")) != user->key)
         return replyText(response, kOtherUser);
-    const std::string password = request.get_param_value("PW");
+    const std::string password = request.param("PW");
     if (!isAcceptablePassword(password))
         return replyText(response, kBadNewPassword);
     if (!m_accounts.setPassword(user->key, password))

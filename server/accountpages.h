@@ -9,10 +9,8 @@ class MailBox;
 class SessionStore;
 class SignInThrottle;
 
-namespace httplib {
-struct Request;
-struct Response;
-} // namespace httplib
+struct HttpRequest;
+struct HttpResponse;
 
 // The account pages under "/zeb/": sign in, create an account, mail a new
 // password, change the password. Every outcome is a 200 reply whose text
@@ -22,12 +20,12 @@ class AccountPages : public PageGroup {
 public:
     AccountPages(AccountStore& accounts, SessionStore& sessions, MailBox& mail,
                  SignInThrottle& throttle);
-    void addRoutes(httplib::Server& http) override;
+    void addRoutes(Routes& routes) override;
 
-    void signIn(const httplib::Request& request, httplib::Response& response);
-    void registerAccount(const httplib::Request& request, httplib::Response& response);
-    void mailPassword(const httplib::Request& request, httplib::Response& response);
-    void changePassword(const httplib::Request& request, httplib::Response& response);
+    void signIn(const HttpRequest& request, HttpResponse& response);
+    void registerAccount(const HttpRequest& request, HttpResponse& response);
+    void mailPassword(const HttpRequest& request, HttpResponse& response);
+    void changePassword(const HttpRequest& request, HttpResponse& response);
 
     // One wording for an unknown ID and a wrong password.
     static const char kSignInRefused[];

@@ -4,29 +4,17 @@
 #include "accountstore.h"
 #include "database.h"
 #include "datafolder.h"
+#include "httplistener.h"
 #include "mailbox.h"
 #include "messagepages.h"
 #include "messagequeue.h"
 #include "passwordmail.h"
 #include "passwords.h"
-#include "reply.h"
+#include "routes.h"
 #include "schema.h"
 #include "sessionstore.h"
 #include "signinthrottle.h"
 #include "welcomepage.h"
-
-#include <httplib.h>
-#include <sys/socket.h>
-
-namespace {
-// The library's default lets a second server share a port that is in use;
-// this one refuses, and only allows rebinding over connections that are
-// still closing.
-void listenerSocketOptions(int fd) {
-    int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-}
-} // namespace
 
 ClipnoteServer::ClipnoteServer(ServerOptions options) : m_options(std::move(options)) {
     if (!m_options.clock)
@@ -66,32 +54,17 @@ bool ClipnoteServer::start(std::string* error) {
     m_pages.push_back(std::make_unique<MessagePages>(*m_accounts, *m_sessions, *m_messages,
                                                      m_options.maxMessageBytes));
 
-    m_http = std::make_unique<httplib::Server>();
-    m_http->set_socket_options(listenerSocketOptions);
-    installErrorReplies(*m_http);
+    m_routes = std::make_unique<Routes>();
     for (const auto& group : m_pages)
-        group->addRoutes(*m_http);
-    m_http->set_expect_100_continue_handler(
-        [this](const httplib::Request& request, httplib::Response& response) {
-            for (const auto& group : m_pages) {
-                if (const int status = group->expectContinue(request, response); status != 100)
-                    return status;
-            }
-            return 100;
-        });
-
-    const std::string& address = m_options.listenAddress;
-    if (m_options.port == 0) {
-        m_port = m_http->bind_to_any_port(address);
-    } else if (m_http->bind_to_port(address, m_options.port)) {
-        m_port = m_options.port;
-    }
-    if (m_port <= 0) {
+        group->addRoutes(*m_routes);
+    m_http = std::make_unique<HttpListener>(*m_routes, ListenerLimits{});
+    if (!m_http->start(m_options.listenAddress, m_options.port, &reason)) {
         if (error)
-            *error = "cannot listen on " + address + " port " + std::to_string(m_options.port) +
-                     ": the address is not available or the port is in use";
+            *error = reason;
+        m_http.reset();
         return false;
     }
+    m_port = m_http->port();
     return true;
 }
 
@@ -109,18 +82,12 @@ bool ClipnoteServer::createAdministrator(std::string* error) {
 }
 
 void ClipnoteServer::run() {
-    {
-        std::lock_guard guard(m_runMutex);
-        if (m_stopRequested || !m_http || m_port <= 0)
-            return;
-        m_running = true;
-    }
-    m_http->listen_after_bind();
-    {
-        std::lock_guard guard(m_runMutex);
-        m_running = false;
-    }
-    m_runChanged.notify_all();
+    std::unique_lock guard(m_runMutex);
+    if (!m_http)
+        return;
+    m_running = true;
+    m_runChanged.wait(guard, [this] { return m_stopRequested; });
+    m_running = false;
 }
 
 void ClipnoteServer::runInBackground() {
@@ -128,17 +95,15 @@ void ClipnoteServer::runInBackground() {
 }
 
 void ClipnoteServer::stop() {
-    std::unique_lock guard(m_runMutex);
-    m_stopRequested = true;
-    // The listener ignores a stop that comes before it has started to
-    // accept, so keep asking until run() is over.
-    while (m_running) {
-        m_http->stop();
-        m_runChanged.wait_for(guard, std::chrono::milliseconds(20));
+    {
+        std::lock_guard guard(m_runMutex);
+        m_stopRequested = true;
     }
-    guard.unlock();
+    m_runChanged.notify_all();
     if (m_thread.joinable())
         m_thread.join();
+    if (m_http)
+        m_http->stop();
 }
 
 std::string ClipnoteServer::baseUrl() const {

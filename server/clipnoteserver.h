@@ -11,6 +11,8 @@
 #include <vector>
 
 class AccountStore;
+class HttpListener;
+class Routes;
 class Database;
 class DataFolder;
 class MailBox;
@@ -19,10 +21,6 @@ class PageGroup;
 class PasswordHasher;
 class SessionStore;
 class SignInThrottle;
-
-namespace httplib {
-class Server;
-}
 
 // The whole service: data folder, database, mail, the page groups and the
 // HTTP listener. The program runs one; tests may run several in-process.
@@ -73,7 +71,8 @@ private:
     std::unique_ptr<MessageQueue> m_messages;
     std::unique_ptr<SignInThrottle> m_throttle;
     std::vector<std::unique_ptr<PageGroup>> m_pages;
-    std::unique_ptr<httplib::Server> m_http;
+    std::unique_ptr<Routes> m_routes;
+    std::unique_ptr<HttpListener> m_http;
     int m_port = -1;
 
     std::mutex m_runMutex;

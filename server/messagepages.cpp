@@ -5,12 +5,17 @@
 #include "messagequeue.h"
 #include "peeracknowledgement.h"
 #include "reply.h"
+#include "routes.h"
 #include "serverlog.h"
 #include "sessionstore.h"
 #include "uploadheader.h"
 #include "userid.h"
 
-#include <httplib.h>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -53,10 +58,8 @@ std::string unknownRecipientText(const std::string& recipient) {
     return "INVALID: " + recipient + " is not a registered user ID.";
 }
 
-std::optional<std::uint64_t> declaredLength(const httplib::Request& request) {
-    if (!request.has_header("Content-Length"))
-        return std::nullopt;
-    return request.get_header_value<std::uint64_t>("Content-Length");
+std::optional<std::uint64_t> declaredLength(const HttpRequest& request) {
+    return request.contentLength();
 }
 
 // The name must be recipient;sender;rest with the recipient and sender of the
@@ -77,14 +80,14 @@ bool nameFitsHeader(const UploadHeader& header) {
 
 // The body of one upload as it arrives: the header block first, then the
 // file, written straight to disk.
-class UploadReceiver {
+class UploadReceiver : public BodyReader {
 public:
-    UploadReceiver(AccountStore& accounts, MessageQueue& queue, const SignedInUser& user,
+    UploadReceiver(AccountStore& accounts, MessageQueue& queue, SignedInUser user,
                    std::uint64_t maxFileBytes, std::string tooLargeText)
         : m_accounts(accounts), m_queue(queue), m_user(user), m_maxFileBytes(maxFileBytes),
           m_tooLargeText(std::move(tooLargeText)) {}
 
-    bool receive(const char* data, std::size_t size) {
+    bool receive(const char* data, std::size_t size) override {
         if (m_header.size() < kUploadHeaderBytes) {
             const std::size_t take = std::min(size, kUploadHeaderBytes - m_header.size());
             m_header.append(data, take);
@@ -97,7 +100,9 @@ public:
         if (m_fileBytes > m_maxFileBytes) {
             m_refusal = m_tooLargeText;
             m_file.reset();
-            return false;
+            // A little more is read and dropped, so that the client, still
+            // sending, gets to read the refusal; then the connection goes.
+            return m_fileBytes <= m_maxFileBytes + kDrainLimit;
         }
         if (m_file && size > 0 && !m_file->write(data, size)) {
             m_storeFailed = true;
@@ -106,15 +111,22 @@ public:
         return true;
     }
 
+    void finish(HttpResponse& response) override {
+        replyText(response, outcome());
+        // A file not queued is gone before the reply goes out.
+        m_file.reset();
+    }
+
+private:
     // The text of the reply once the body has been read.
-    std::string finish(bool bodyComplete) {
+    std::string outcome() {
         if (!m_refusal.empty())
             return m_refusal;
         if (m_header.size() < kUploadHeaderBytes)
             return kShortHeader;
         if (m_fileBytes == 0)
             return kNoData;
-        if (!bodyComplete || m_storeFailed || !m_file)
+        if (m_storeFailed || !m_file)
             return kNotStored;
         std::string error;
         if (!m_queue.enqueue(std::move(m_file), userIdKey(m_parsed.recipient), m_user.key,
@@ -125,7 +137,6 @@ public:
         return "OK";
     }
 
-private:
     void judgeHeader() {
         UploadHeaderFault fault = UploadHeaderFault::None;
         const auto header = parseUploadHeader(m_header, &fault);
@@ -160,7 +171,7 @@ private:
 
     AccountStore& m_accounts;
     MessageQueue& m_queue;
-    const SignedInUser& m_user;
+    SignedInUser m_user;
     std::uint64_t m_maxFileBytes;
     std::string m_tooLargeText;
     std::string m_header;
@@ -171,6 +182,38 @@ private:
     bool m_storeFailed = false;
 };
 
+} // namespace
+
+// The replies to clients that do not confirm which are not yet settled, that
+// is neither retired nor released, per recipient. Such a client asks again
+// as soon as it has read a reply, so its next request waits until the last
+// one is settled: otherwise it could get the same message once more.
+class UnsettledReplies {
+public:
+    void add(const std::string& key) {
+        std::lock_guard lock(m_mutex);
+        ++m_count[key];
+    }
+    void settle(const std::string& key) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (--m_count[key] <= 0)
+                m_count.erase(key);
+        }
+        m_settled.notify_all();
+    }
+    void waitFor(const std::string& key, std::chrono::milliseconds timeout) {
+        std::unique_lock lock(m_mutex);
+        m_settled.wait_for(lock, timeout, [&] { return m_count.find(key) == m_count.end(); });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_settled;
+    std::map<std::string, int> m_count;
+};
+
+namespace {
 // One record on its way out: the fields, then the file from an open
 // descriptor, so a retirement elsewhere cannot pull it away midway.
 //
@@ -181,37 +224,73 @@ private:
 // its link midway never does.
 struct Delivery {
     MessageQueue* queue = nullptr;
+    AcknowledgementWatcher* acknowledgements = nullptr;
+    UnsettledReplies* unsettled = nullptr;
+    std::string recipientKey;
     WaitingMessage message;
     std::string fields;
     int fd = -1;
     bool claimed = false;
-    // Bytes written from the record's start on; a reply for only part of
-    // it (a range) never reaches the total.
-    std::size_t sentFromStart = 0;
-    ConnectionEnd local;
-    ConnectionEnd remote;
+    // A duplicate of the connection's socket, kept while the reply goes out
+    // and then watched until the peer has acknowledged everything.
+    int socket = -1;
 
     ~Delivery() {
         if (fd >= 0)
             ::close(fd);
+        if (socket >= 0)
+            ::close(socket);
     }
 
-    // After the last byte was written: the connection's socket is found by
-    // its two ends, as the HTTP library does not hand it to page handlers.
-    void retireOnceAcknowledged() const {
-        // A connection the peer has already reset has no peer end any more,
-        // and is not found: the message stays waiting.
-        const int socket = findConnectionSocket(local, remote);
-        if (socket < 0)
-            return;
-        if (!waitForPeerAcknowledgement(socket, kAcknowledgementTimeout))
-            return;
-        try {
-            queue->retire(message);
-        } catch (const DatabaseError& e) {
-            logServerProblem("a delivered message could not be retired: " + std::string(e.what()));
+    std::int64_t read(std::uint64_t offset, char* buffer, std::size_t max) const {
+        if (offset < fields.size()) {
+            const std::size_t n = std::min<std::size_t>(max, fields.size() - offset);
+            std::memcpy(buffer, fields.data() + offset, n);
+            return static_cast<std::int64_t>(n);
         }
+        const ssize_t n = ::pread(fd, buffer, std::min(max, kSendPiece),
+                                  static_cast<off_t>(offset - fields.size()));
+        // A file shorter than its entry says ends the reply early: the
+        // client sees a cut record and the message stays waiting.
+        return n > 0 ? n : -1;
     }
+
+    // A claimed message is settled exactly once, after the reply ended.
+    void finished(bool complete) {
+        if (!claimed)
+            return;
+        if (!complete || socket < 0) {
+            queue->release(message);
+            unsettled->settle(recipientKey);
+            return;
+        }
+        const int watched = std::exchange(socket, -1);
+        acknowledgements->watch(
+            watched, kAcknowledgementTimeout,
+            [q = queue, m = message, u = unsettled, key = recipientKey](bool acknowledged) {
+                try {
+                    if (acknowledged)
+                        q->retire(m);
+                } catch (const DatabaseError& e) {
+                    logServerProblem("a delivered message could not be retired: " +
+                                     std::string(e.what()));
+                }
+                q->release(m);
+                u->settle(key);
+            });
+    }
+};
+
+// A refused upload's body, read and dropped so that the client, still
+// sending it, gets to read the refusal.
+class DiscardedBody : public BodyReader {
+public:
+    explicit DiscardedBody(std::string refusal) : m_refusal(std::move(refusal)) {}
+    bool receive(const char*, std::size_t) override { return true; }
+    void finish(HttpResponse& response) override { replyText(response, m_refusal); }
+
+private:
+    std::string m_refusal;
 };
 
 std::string recordFields(const WaitingMessage& message) {
@@ -224,7 +303,7 @@ std::string recordFields(const WaitingMessage& message) {
     return fields;
 }
 
-void refuse(httplib::Response& response, const std::string& text) {
+void refuse(HttpResponse& response, const std::string& text) {
     replyText(response, text);
 }
 } // namespace
@@ -232,15 +311,16 @@ void refuse(httplib::Response& response, const std::string& text) {
 MessagePages::MessagePages(AccountStore& accounts, SessionStore& sessions, MessageQueue& queue,
                            std::uint64_t maxMessageBytes)
     : m_accounts(accounts), m_sessions(sessions), m_queue(queue),
-      m_maxMessageBytes(maxMessageBytes) {}
+      m_maxMessageBytes(maxMessageBytes), m_unsettled(std::make_unique<UnsettledReplies>()),
+      m_acknowledgements(std::make_unique<AcknowledgementWatcher>()) {}
 
-void MessagePages::addRoutes(httplib::Server& http) {
-    using httplib::ContentReader;
-    using httplib::Request;
-    using httplib::Response;
-    http.Post("/zeb/post.asp",
-              [this](const Request& q, Response& r, const ContentReader& c) { post(q, r, c); });
-    http.Get("/zeb/download.asp", [this](const Request& q, Response& r) { download(q, r); });
+MessagePages::~MessagePages() = default;
+
+void MessagePages::addRoutes(Routes& routes) {
+    routes.post("/zeb/post.asp",
+                [this](const HttpRequest& q, HttpResponse& r) { return post(q, r); });
+    routes.get("/zeb/download.asp",
+               [this](const HttpRequest& q, HttpResponse& r) { download(q, r); });
 }
 
 std::uint64_t MessagePages::largestBody() const {
@@ -248,7 +328,7 @@ std::uint64_t MessagePages::largestBody() const {
     return kUploadHeaderBytes + m_maxMessageBytes + kUploadHeaderBytes;
 }
 
-std::optional<std::string> MessagePages::refusalBeforeBody(const httplib::Request& request,
+std::optional<std::string> MessagePages::refusalBeforeBody(const HttpRequest& request,
                                                            std::optional<SignedInUser>& user) {
     user = m_sessions.userOf(request);
     if (!user)
@@ -258,59 +338,41 @@ std::optional<std::string> MessagePages::refusalBeforeBody(const httplib::Reques
     return std::nullopt;
 }
 
-int MessagePages::expectContinue(const httplib::Request& request, httplib::Response& response) {
-    if (request.path != "/zeb/post.asp")
-        return 100;
-    std::optional<SignedInUser> user;
-    if (const auto refusal = refusalBeforeBody(request, user)) {
-        refuse(response, *refusal);
-        // This early reply goes out without the library's framing: without
-        // a length the client would read on into whatever follows.
-        response.set_header("Content-Length", std::to_string(response.body.size()));
-        response.set_header("Connection", "close");
-        return 200;
-    }
-    return 100;
-}
-
-void MessagePages::post(const httplib::Request& request, httplib::Response& response,
-                        const httplib::ContentReader& content) {
+std::unique_ptr<BodyReader> MessagePages::post(const HttpRequest& request, HttpResponse& response) {
     std::optional<SignedInUser> user;
     if (const auto refusal = refusalBeforeBody(request, user)) {
         const auto length = declaredLength(request);
         if (length && *length <= kDrainLimit)
-            content([](const char*, size_t) { return true; });
-        else
-            response.set_header("Connection", "close");
-        return refuse(response, *refusal);
+            return std::make_unique<DiscardedBody>(*refusal);
+        // Answered before the body: a client that asked first never sends
+        // it, and the connection closes on one that did not ask.
+        refuse(response, *refusal);
+        response.closeConnection = true;
+        return nullptr;
     }
-    UploadReceiver receiver(m_accounts, m_queue, *user, largestBody() - kUploadHeaderBytes,
-                            tooLargeText(m_maxMessageBytes));
-    const bool complete =
-        content([&](const char* data, size_t size) { return receiver.receive(data, size); });
-    const std::string reply = receiver.finish(complete);
-    if (!complete)
-        response.set_header("Connection", "close");
-    refuse(response, reply);
+    return std::make_unique<UploadReceiver>(m_accounts, m_queue, *user,
+                                            largestBody() - kUploadHeaderBytes,
+                                            tooLargeText(m_maxMessageBytes));
 }
 
-void MessagePages::download(const httplib::Request& request, httplib::Response& response) {
+void MessagePages::download(const HttpRequest& request, HttpResponse& response) {
     const auto user = m_sessions.userOf(request);
     if (!user)
         return refuse(response, kErrorNotSignedIn);
-    if (userIdKey(request.get_param_value("id")) != user->key)
+    if (userIdKey(request.param("id")) != user->key)
         return refuse(response, kErrorOtherUser);
-    const bool confirming = request.has_param(kReceivedParameter);
+    const bool confirming = request.hasParam(kReceivedParameter);
     if (confirming) {
-        const std::string filed = request.get_param_value(kReceivedParameter);
+        const std::string filed = request.param(kReceivedParameter);
         if (!filed.empty())
             m_queue.confirm(user->key, filed);
     }
+    m_unsettled->waitFor(user->key, kAcknowledgementTimeout + std::chrono::seconds(1));
     auto delivery = std::make_shared<Delivery>();
     delivery->queue = &m_queue;
-    delivery->claimed = !confirming;
-    delivery->local = {request.local_addr, request.local_port};
-    delivery->remote = {request.remote_addr, request.remote_port};
+    delivery->acknowledgements = m_acknowledgements.get();
+    delivery->unsettled = m_unsettled.get();
+    delivery->recipientKey = user->key;
     while (true) {
         // A confirming client gets the oldest message until it confirms it,
         // even while an earlier reply to it may still be under way.
@@ -327,41 +389,22 @@ void MessagePages::download(const httplib::Request& request, httplib::Response& 
         }
         delivery->message = *message;
         delivery->fd = fd;
+        delivery->claimed = !confirming;
+        if (delivery->claimed)
+            m_unsettled->add(user->key);
         break;
     }
+    if (delivery->claimed && request.socket >= 0)
+        delivery->socket = ::fcntl(request.socket, F_DUPFD_CLOEXEC, 0);
     delivery->fields = recordFields(delivery->message);
-    const std::size_t total =
-        delivery->fields.size() + static_cast<std::size_t>(delivery->message.size);
     response.status = 200;
-    response.set_header("Cache-Control", "no-store");
-    response.set_content_provider(
-        total, "application/octet-stream",
-        [delivery, total](size_t offset, size_t length, httplib::DataSink& sink) {
-            const std::string& fields = delivery->fields;
-            size_t written = 0;
-            if (offset < fields.size()) {
-                written = std::min(length, fields.size() - offset);
-                if (!sink.write(fields.data() + offset, written))
-                    return false;
-            } else {
-                char buffer[kSendPiece];
-                const size_t want = std::min(length, sizeof buffer);
-                const ssize_t n =
-                    ::pread(delivery->fd, buffer, want, static_cast<off_t>(offset - fields.size()));
-                // A file shorter than its entry says ends the reply early:
-                // the client sees a cut record and the message stays waiting.
-                if (n <= 0 || !sink.write(buffer, static_cast<size_t>(n)))
-                    return false;
-                written = static_cast<size_t>(n);
-            }
-            if (offset == delivery->sentFromStart)
-                delivery->sentFromStart += written;
-            if (delivery->claimed && delivery->sentFromStart == total)
-                delivery->retireOnceAcknowledged();
-            return true;
-        },
-        [delivery](bool) {
-            if (delivery->claimed)
-                delivery->queue->release(delivery->message);
-        });
+    response.setHeader("Cache-Control", "no-store");
+    response.setHeader("Content-Type", "application/octet-stream");
+    auto stream = std::make_shared<HttpStream>();
+    stream->size = delivery->fields.size() + static_cast<std::uint64_t>(delivery->message.size);
+    stream->read = [delivery](std::uint64_t offset, char* buffer, std::size_t max) {
+        return delivery->read(offset, buffer, max);
+    };
+    stream->done = [delivery](bool complete) { delivery->finished(complete); };
+    response.stream = std::move(stream);
 }

@@ -12,11 +12,11 @@ class MessageQueue;
 class SessionStore;
 struct SignedInUser;
 
-namespace httplib {
-class ContentReader;
-struct Request;
-struct Response;
-} // namespace httplib
+class AcknowledgementWatcher;
+class UnsettledReplies;
+class BodyReader;
+struct HttpRequest;
+struct HttpResponse;
 
 // The message pages under "/zeb/": "post.asp" takes a message file with its
 // 1024-byte header and queues it for its recipient; "download.asp?id=" hands
@@ -38,12 +38,13 @@ class MessagePages : public PageGroup {
 public:
     MessagePages(AccountStore& accounts, SessionStore& sessions, MessageQueue& queue,
                  std::uint64_t maxMessageBytes);
-    void addRoutes(httplib::Server& http) override;
-    int expectContinue(const httplib::Request& request, httplib::Response& response) override;
+    ~MessagePages() override;
+    void addRoutes(Routes& routes) override;
 
-    void post(const httplib::Request& request, httplib::Response& response,
-              const httplib::ContentReader& content);
-    void download(const httplib::Request& request, httplib::Response& response);
+    // The reader of an upload's body, or none with the refusal already in
+    // the response (nobody signed in, a body larger than any message).
+    std::unique_ptr<BodyReader> post(const HttpRequest& request, HttpResponse& response);
+    void download(const HttpRequest& request, HttpResponse& response);
 
     // Bytes of a record before the file: the name and the date field.
     static constexpr std::size_t kRecordNameBytes = 255;
@@ -52,7 +53,7 @@ public:
 private:
     // The refusal of an upload that can be judged before its body: nobody
     // signed in, or a declared body larger than any message may be.
-    std::optional<std::string> refusalBeforeBody(const httplib::Request& request,
+    std::optional<std::string> refusalBeforeBody(const HttpRequest& request,
                                                  std::optional<SignedInUser>& user);
     std::uint64_t largestBody() const;
 
@@ -60,4 +61,7 @@ private:
     SessionStore& m_sessions;
     MessageQueue& m_queue;
     std::uint64_t m_maxMessageBytes;
+    // Before the watcher, which settles replies as it ends.
+    std::unique_ptr<UnsettledReplies> m_unsettled;
+    std::unique_ptr<AcknowledgementWatcher> m_acknowledgements;
 };

@@ -1,6 +1,6 @@
 #include "sessionstore.h"
 
-#include <httplib.h>
+#include "httpmessage.h"
 #include <sodium.h>
 
 namespace {
@@ -64,7 +64,7 @@ std::string SessionStore::cookieFor(const std::string& token) {
     return std::string(kCookieName) + "=" + token + "; Path=/; HttpOnly";
 }
 
-std::optional<SignedInUser> SessionStore::userOf(const httplib::Request& request) {
+std::optional<SignedInUser> SessionStore::userOf(const HttpRequest& request) {
     // A client may still carry an ended session beside its current one.
     for (const std::string& token : cookieValues(request, kCookieName)) {
         if (auto user = userOfToken(token))
@@ -106,12 +106,11 @@ void SessionStore::endOthers(const SignedInUser& keep) {
         .run();
 }
 
-std::vector<std::string> SessionStore::cookieValues(const httplib::Request& request,
+std::vector<std::string> SessionStore::cookieValues(const HttpRequest& request,
                                                     std::string_view name) {
     std::vector<std::string> values;
-    const auto range = request.headers.equal_range("Cookie");
-    for (auto it = range.first; it != range.second; ++it) {
-        std::string_view rest = it->second;
+    for (const std::string& header : request.headerValues("Cookie")) {
+        std::string_view rest = header;
         while (!rest.empty()) {
             const size_t end = rest.find(';');
             const std::string_view pair = trimBlanks(rest.substr(0, end));

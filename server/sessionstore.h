@@ -10,9 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace httplib {
-struct Request;
-}
+struct HttpRequest;
 
 // Who is signed in with a request's session cookie. Pages that act for a
 // user ask userOf(request) and refuse when it gives nothing.
@@ -35,15 +33,14 @@ public:
     // The Set-Cookie value that hands the token to the client.
     static std::string cookieFor(const std::string& token);
 
-    std::optional<SignedInUser> userOf(const httplib::Request& request);
+    std::optional<SignedInUser> userOf(const HttpRequest& request);
     std::optional<SignedInUser> userOfToken(std::string_view token);
 
     // Ends every session of the user except the given one.
     void endOthers(const SignedInUser& keep);
 
     // Every value of the named cookie in the request's Cookie headers.
-    static std::vector<std::string> cookieValues(const httplib::Request& request,
-                                                 std::string_view name);
+    static std::vector<std::string> cookieValues(const HttpRequest& request, std::string_view name);
 
     static constexpr char kCookieName[] = "CLIPSESSION";
     static constexpr std::chrono::hours kIdleLifetime{24 * 30};

@@ -2,7 +2,7 @@
 
 #include "reply.h"
 
-#include <httplib.h>
+#include "routes.h"
 
 const char WelcomePage::kHtml[] = R"html(<!DOCTYPE html>
 <html>
@@ -24,8 +24,7 @@ a video message of up to 30 seconds. Let go and it is on its way.</p>
 </html>
 )html";
 
-void WelcomePage::addRoutes(httplib::Server& http) {
-    http.Get("/zeb/ad.asp", [](const httplib::Request&, httplib::Response& response) {
-        replyHtml(response, kHtml);
-    });
+void WelcomePage::addRoutes(Routes& routes) {
+    routes.get("/zeb/ad.asp",
+               [](const HttpRequest&, HttpResponse& response) { replyHtml(response, kHtml); });
 }

@@ -7,7 +7,7 @@
 // fetch, since the panel shows only what this one reply holds.
 class WelcomePage : public PageGroup {
 public:
-    void addRoutes(httplib::Server& http) override;
+    void addRoutes(Routes& routes) override;
 
     static const char kHtml[];
 };

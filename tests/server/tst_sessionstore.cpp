@@ -5,7 +5,7 @@
 
 #include <QTest>
 
-#include <httplib.h>
+#include "httpmessage.h"
 
 #include <memory>
 
@@ -89,9 +89,9 @@ void TestSessionStore::cookieValues_data() {
 void TestSessionStore::cookieValues() {
     QFETCH(QStringList, headers);
     QFETCH(QStringList, values);
-    httplib::Request request;
+    HttpRequest request;
     for (const QString& header : headers)
-        request.headers.emplace("Cookie", header.toStdString());
+        request.headers.emplace_back("Cookie", header.toStdString());
     QStringList found;
     for (const std::string& value : SessionStore::cookieValues(request, "CLIPSESSION"))
         found << QString::fromStdString(value);
@@ -105,14 +105,14 @@ void TestSessionStore::requestNamesItsUser() {
     QVERIFY(cookie.find("HttpOnly") != std::string::npos);
     QVERIFY(cookie.find("Path=/") != std::string::npos);
 
-    httplib::Request request;
+    HttpRequest request;
     // A stale cookie sent first must not hide the live one.
-    request.headers.emplace("Cookie", "CLIPSESSION=0000; CLIPSESSION=" + token);
+    request.headers.emplace_back("Cookie", "CLIPSESSION=0000; CLIPSESSION=" + token);
     const auto user = m_sessions->userOf(request);
     QVERIFY(user.has_value());
     QCOMPARE(user->key, std::string("alice@example.org"));
     QCOMPARE(user->userId, std::string("Alice@Example.org"));
-    QVERIFY(!m_sessions->userOf(httplib::Request()).has_value());
+    QVERIFY(!m_sessions->userOf(HttpRequest()).has_value());
 }
 
 void TestSessionStore::unknownTokensNameNobody_data() {
