@@ -28,15 +28,15 @@ void HashingGate::enter() {
     }
     if (m_waiting >= m_limits.waiting)
         throw PasswordHashingBusy();
-    const std::uint64_t ticket = m_nextTicket++;
+    const std::uint64_t place = m_nextPlace++;
     ++m_waiting;
     m_turn.wait(lock, [&] {
-        return ticket == m_nowServing && m_running < std::max(m_limits.concurrent, 1);
+        return place == m_nowServing && m_running < std::max(m_limits.concurrent, 1);
     });
     --m_waiting;
     ++m_nowServing;
     ++m_running;
-    // The next ticket may find a place free too.
+    // The next in line may find a place free too.
     m_turn.notify_all();
 }
 

@@ -65,8 +65,8 @@ private:
     std::condition_variable m_turn;
     int m_running = 0;
     int m_waiting = 0;
-    // Waiting callers hold tickets and go in ticket order.
-    std::uint64_t m_nextTicket = 0;
+    // Waiting callers take a place in line and go in that order.
+    std::uint64_t m_nextPlace = 0;
     std::uint64_t m_nowServing = 0;
 };
 
