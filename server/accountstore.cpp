@@ -44,10 +44,10 @@ void AccountStore::remove(std::string_view userId) {
 std::optional<Account> AccountStore::signIn(std::string_view userId, std::string_view password) {
     const auto row = load(userIdKey(userId));
     if (!row) {
-        PasswordHasher::verify(m_decoyHash, password);
+        m_hasher.verify(m_decoyHash, password);
         return std::nullopt;
     }
-    if (PasswordHasher::verify(row->passwordHash, password)) {
+    if (m_hasher.verify(row->passwordHash, password)) {
         if (row->mailedHash) {
             auto guard = m_db.lock();
             Statement(m_db, "UPDATE accounts SET pending_hash = NULL, pending_until = NULL "
@@ -58,7 +58,7 @@ std::optional<Account> AccountStore::signIn(std::string_view userId, std::string
         }
         return row->account;
     }
-    if (row->mailedHash && PasswordHasher::verify(*row->mailedHash, password)) {
+    if (row->mailedHash && m_hasher.verify(*row->mailedHash, password)) {
         // Only if nobody changed the password meanwhile.
         auto guard = m_db.lock();
         Statement promote(m_db, "UPDATE accounts SET password_hash = pending_hash, "

@@ -18,6 +18,11 @@ struct Account {
 // The accounts table. IDs are looked up without regard to case; the callers
 // have checked their shape (isValidUserId). Password hashing, the slow part,
 // runs outside the database lock.
+//
+// create(), signIn(), setPassword() and setMailedPassword() hash or check a
+// password, and throw PasswordHashingBusy (passwords.h) when too many hashes
+// wait already; nothing has changed then, and the page should ask the client
+// to try again later. The constructor hashes too.
 class AccountStore {
 public:
     AccountStore(Database& db, const PasswordHasher& hasher, std::shared_ptr<Clock> clock);

@@ -3,11 +3,16 @@
 #include "atomicfile.h"
 #include "userid.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
+// fileName()'s "20261208-153012-000123" before "-<id>.txt".
+constexpr std::size_t kStampLength = 22;
 constexpr char kSender[] = "Ostrand Accounts <accounts@ostrand.example>";
 
 std::tm utcParts(std::chrono::system_clock::time_point when) {
@@ -25,8 +30,10 @@ std::string dateHeader(std::chrono::system_clock::time_point when) {
 }
 } // namespace
 
-MailBox::MailBox(std::filesystem::path folder, std::shared_ptr<Clock> clock)
-    : m_folder(std::move(folder)), m_clock(std::move(clock)) {}
+MailBox::MailBox(std::filesystem::path folder, std::shared_ptr<Clock> clock,
+                 std::size_t keptPerRecipient)
+    : m_folder(std::move(folder)), m_clock(std::move(clock)),
+      m_kept(std::max<std::size_t>(keptPerRecipient, 1)) {}
 
 bool MailBox::prepare(std::string* error) {
     std::error_code ec;
@@ -52,7 +59,28 @@ bool MailBox::send(const MailMessage& message, std::string* error) {
     text += message.body;
     if (!text.ends_with('\n'))
         text += '\n';
-    return writeFileAtomically(m_folder / fileName(stamp, message.to), text, error);
+    if (!writeFileAtomically(m_folder / fileName(stamp, message.to), text, error))
+        return false;
+    keepNewest(message.to);
+    return true;
+}
+
+void MailBox::keepNewest(std::string_view recipient) {
+    // Matching the whole length keeps "x-bob@..." apart from "bob@...".
+    const std::string suffix = "-" + userIdKey(recipient) + ".txt";
+    std::lock_guard guard(m_cleanUpMutex);
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(m_folder, ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() == kStampLength + suffix.size() && name.ends_with(suffix))
+            names.push_back(std::move(name));
+    }
+    if (names.size() <= m_kept)
+        return;
+    std::sort(names.begin(), names.end());
+    for (std::size_t i = 0; i + m_kept < names.size(); ++i)
+        ::unlink((m_folder / names[i]).c_str());
 }
 
 std::string MailBox::fileName(std::chrono::system_clock::time_point when,

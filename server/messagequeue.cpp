@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 // Writes reach the disk in pieces of this size.
@@ -80,8 +81,9 @@ bool IncomingFile::finish() {
     return ::close(fd) == 0;
 }
 
-MessageQueue::MessageQueue(Database& db, std::filesystem::path folder, std::shared_ptr<Clock> clock)
-    : m_db(db), m_folder(std::move(folder)), m_clock(std::move(clock)) {
+MessageQueue::MessageQueue(Database& db, std::filesystem::path folder, std::shared_ptr<Clock> clock,
+                           QueueLimits limits)
+    : m_db(db), m_folder(std::move(folder)), m_clock(std::move(clock)), m_limits(limits) {
     if (sodium_init() < 0)
         throw std::runtime_error("libsodium cannot be initialised");
 }
@@ -111,9 +113,17 @@ std::unique_ptr<IncomingFile> MessageQueue::receive(std::string* error) {
     return std::unique_ptr<IncomingFile>(new IncomingFile(fd, temp));
 }
 
+bool MessageQueue::hasRoomFor(const std::string& recipientKey, const std::string& name,
+                              std::uint64_t bytes) {
+    auto guard = m_db.lock();
+    return isKnownName(recipientKey, userIdKey(name)) || fits(recipientKey, bytes);
+}
+
 bool MessageQueue::enqueue(std::unique_ptr<IncomingFile> file, const std::string& recipientKey,
                            const std::string& senderKey, const std::string& name,
-                           std::string* error) {
+                           std::string* error, EnqueueRefusal* refusal) {
+    if (refusal)
+        *refusal = EnqueueRefusal::StorageFailed;
     if (!file->finish())
         return setError(error,
                         "cannot write " + file->m_path.string() + ": " + std::strerror(errno));
@@ -130,6 +140,11 @@ bool MessageQueue::enqueue(std::unique_ptr<IncomingFile> file, const std::string
         Transaction transaction(m_db);
         if (isKnownName(recipientKey, nameKey))
             return true;
+        if (!fits(recipientKey, file->size())) {
+            if (refusal)
+                *refusal = EnqueueRefusal::QueueFull;
+            return setError(error, "the recipient's queue is full");
+        }
         Statement(m_db, "INSERT INTO messages (recipient_key, sender_key, name, file, size, "
                         "arrived_at, name_key) VALUES (?, ?, ?, ?, ?, ?, ?)")
             .bind(1, recipientKey)
@@ -156,6 +171,17 @@ bool MessageQueue::isKnownName(const std::string& recipientKey, const std::strin
     Statement delivered(m_db, "SELECT 1 FROM delivered WHERE name_key = ?");
     delivered.bind(1, nameKey);
     return delivered.step();
+}
+
+bool MessageQueue::fits(const std::string& recipientKey, std::uint64_t bytes) {
+    Statement query(m_db, "SELECT COUNT(*), COALESCE(SUM(size), 0) FROM messages "
+                          "WHERE recipient_key = ?");
+    query.bind(1, recipientKey);
+    query.step();
+    const auto files = static_cast<std::uint64_t>(query.integer(0));
+    const auto waitingBytes = static_cast<std::uint64_t>(query.integer(1));
+    return files < m_limits.files && waitingBytes <= m_limits.bytes &&
+           bytes <= m_limits.bytes - waitingBytes;
 }
 
 namespace {
@@ -249,6 +275,35 @@ int MessageQueue::waitingCount(const std::string& recipientKey) {
     return query.step() ? static_cast<int>(query.integer(0)) : 0;
 }
 
+int MessageQueue::expireWaiting(std::int64_t maxAgeSeconds) {
+    std::vector<WaitingMessage> expired;
+    {
+        auto guard = m_db.lock();
+        Statement query(m_db, "SELECT id, name, file, size, arrived_at FROM messages "
+                              "WHERE arrived_at < ?");
+        query.bind(1, m_clock->unixNow() - maxAgeSeconds);
+        while (query.step()) {
+            if (!m_delivering.count(query.integer(0)))
+                expired.push_back(waitingFrom(query));
+        }
+        Transaction transaction(m_db);
+        for (const WaitingMessage& message : expired)
+            Statement(m_db, "DELETE FROM messages WHERE id = ?").bind(1, message.id).run();
+        transaction.commit();
+    }
+    // As in remove(): the entries are gone for good before the files.
+    for (const WaitingMessage& message : expired)
+        ::unlink(pathOf(message).c_str());
+    return static_cast<int>(expired.size());
+}
+
+int MessageQueue::forgetOldDeliveredNames() {
+    auto guard = m_db.lock();
+    Statement forget(m_db, "DELETE FROM delivered WHERE delivered_at < ?");
+    forget.bind(1, m_clock->unixNow() - kRememberDeliveredSeconds).run();
+    return forget.changes();
+}
+
 int MessageQueue::sweep() {
     int removed = 0;
     std::set<std::string> known;
@@ -268,10 +323,8 @@ int MessageQueue::sweep() {
             Statement(m_db, "DELETE FROM messages WHERE id = ?").bind(1, id).run();
             ++removed;
         }
-        Statement(m_db, "DELETE FROM delivered WHERE delivered_at < ?")
-            .bind(1, m_clock->unixNow() - kRememberDeliveredSeconds)
-            .run();
     }
+    forgetOldDeliveredNames();
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(m_folder, ec)) {
         const std::string name = entry.path().filename().string();

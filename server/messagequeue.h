@@ -19,6 +19,23 @@ struct WaitingMessage {
     std::int64_t arrivedAt = 0; // seconds since 1970
 };
 
+// How much may wait for one recipient. A recipient who never signs in must
+// not fill the server's disk, and one flooded recipient must not crowd out
+// the others, so the bound is per recipient.
+struct QueueLimits {
+    std::uint64_t files = 500;
+    std::uint64_t bytes = std::uint64_t(1) << 30;
+};
+
+// Why enqueue() did not store a file.
+enum class EnqueueRefusal {
+    // The recipient's queue has no room: the file would take it past its
+    // QueueLimits. The sender may try again once the recipient has fetched.
+    QueueFull,
+    // The file could not be written or its entry not committed.
+    StorageFailed,
+};
+
 // A file being received, written under a temporary dot-name in the message
 // folder. Dropped again unless handed to MessageQueue::enqueue().
 class IncomingFile {
@@ -52,19 +69,31 @@ private:
 // a while, so that a repeated upload of one is not delivered again.
 class MessageQueue {
 public:
-    MessageQueue(Database& db, std::filesystem::path folder, std::shared_ptr<Clock> clock);
+    MessageQueue(Database& db, std::filesystem::path folder, std::shared_ptr<Clock> clock,
+                 QueueLimits limits = {});
 
     // Creates the folder (owner-only) and sweeps it. False with a reason
     // when the folder cannot be used.
     bool prepare(std::string* error);
 
+    // Whether a file of that many bytes under that name would be stored now:
+    // true when it fits the recipient's limits, and for a name that waits
+    // already or was delivered lately, since enqueue() takes such a repeat
+    // without storing anything. Asked before receiving a body, so that a
+    // full queue costs the sender no upload; enqueue() asks again.
+    bool hasRoomFor(const std::string& recipientKey, const std::string& name, std::uint64_t bytes);
+
     std::unique_ptr<IncomingFile> receive(std::string* error);
     // Stores a received file for the recipient. False with a reason when it
-    // could not be stored; the file is then gone. A name that waits already
-    // or was delivered lately is not queued again, and that counts as
-    // stored: the sender just never saw the answer to its first upload.
+    // was not stored, and why in *refusal; the file is then gone, and what
+    // waited already is untouched. A name that waits already or was
+    // delivered lately is not queued again, and that counts as stored: the
+    // sender just never saw the answer to its first upload. The limits are
+    // checked in the same transaction as the insert, so two uploads racing
+    // for the last room cannot both get it.
     bool enqueue(std::unique_ptr<IncomingFile> file, const std::string& recipientKey,
-                 const std::string& senderKey, const std::string& name, std::string* error);
+                 const std::string& senderKey, const std::string& name, std::string* error,
+                 EnqueueRefusal* refusal = nullptr);
 
     // The oldest message waiting for the recipient, whether or not it is
     // being delivered right now.
@@ -85,6 +114,16 @@ public:
     std::filesystem::path pathOf(const WaitingMessage& message) const;
     int waitingCount(const std::string& recipientKey);
 
+    // Removes the messages that have waited longer than maxAgeSeconds,
+    // entry and file, except those being delivered right now; their names
+    // are not remembered, so the sender may post them again. Returns how
+    // many went. Safe while the server runs.
+    int expireWaiting(std::int64_t maxAgeSeconds);
+    // Forgets the names of messages delivered more than
+    // kRememberDeliveredSeconds ago. Returns how many. Safe while the
+    // server runs.
+    int forgetOldDeliveredNames();
+
     // Removes what a crash can leave: files without an entry (half-received
     // uploads, files of retired messages) and entries without a file, and
     // forgets the names of messages delivered long ago. Returns the number
@@ -98,11 +137,13 @@ public:
 private:
     // The caller holds the database lock.
     bool isKnownName(const std::string& recipientKey, const std::string& nameKey);
+    bool fits(const std::string& recipientKey, std::uint64_t bytes);
     void remove(const WaitingMessage& message, bool remember);
 
     Database& m_db;
     std::filesystem::path m_folder;
     std::shared_ptr<Clock> m_clock;
+    const QueueLimits m_limits;
     // Guarded by the database lock.
     std::set<std::int64_t> m_delivering;
 };

@@ -1,6 +1,10 @@
 #include "serveroptions.h"
 
 #include <charconv>
+#include <climits>
+#include <cstdint>
+#include <functional>
+#include <limits>
 #include <optional>
 
 namespace {
@@ -11,6 +15,59 @@ std::optional<int> parsePort(const std::string& text) {
     if (text.empty() || result.ec != std::errc() || result.ptr != end || port < 0 || port > 65535)
         return std::nullopt;
     return port;
+}
+
+// A whole number from 1 to max, with nothing around it.
+std::optional<std::int64_t> parsePositive(const std::string& text, std::int64_t max) {
+    std::int64_t number = 0;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, number);
+    if (text.empty() || result.ec != std::errc() || result.ptr != end || number < 1 || number > max)
+        return std::nullopt;
+    return number;
+}
+
+struct NumberOption {
+    const char* flag;
+    std::int64_t max;
+    std::function<void(ServerOptions&, std::int64_t)> set;
+};
+
+const std::vector<NumberOption>& numberOptions() {
+    using std::chrono::seconds;
+    constexpr std::int64_t kAny = std::numeric_limits<std::int64_t>::max();
+    // A day is more than any client needs for a request head or between
+    // requests.
+    constexpr std::int64_t kDay = 24 * 3600;
+    static const std::vector<NumberOption> options{
+        {"--queue-limit-files", kAny,
+         [](ServerOptions& o, std::int64_t n) { o.queueLimits.files = std::uint64_t(n); }},
+        {"--queue-limit-bytes", kAny,
+         [](ServerOptions& o, std::int64_t n) { o.queueLimits.bytes = std::uint64_t(n); }},
+        // A hundred years; the age in seconds must not overflow.
+        {"--expire-days", 36500, [](ServerOptions& o, std::int64_t n) { o.expireDays = int(n); }},
+        {"--max-connections", INT_MAX,
+         [](ServerOptions& o, std::int64_t n) { o.maxConnections = int(n); }},
+        {"--max-connections-per-address", INT_MAX,
+         [](ServerOptions& o, std::int64_t n) { o.maxConnectionsPerAddress = int(n); }},
+        {"--head-timeout", kDay,
+         [](ServerOptions& o, std::int64_t n) { o.headTimeout = seconds(n); }},
+        {"--idle-timeout", kDay,
+         [](ServerOptions& o, std::int64_t n) { o.idleTimeout = seconds(n); }},
+    };
+    return options;
+}
+
+std::string upTo(std::int64_t max) {
+    return max == std::numeric_limits<std::int64_t>::max() ? " up" : " to " + std::to_string(max);
+}
+
+const NumberOption* findNumberOption(const std::string& flag) {
+    for (const NumberOption& option : numberOptions()) {
+        if (flag == option.flag)
+            return &option;
+    }
+    return nullptr;
 }
 
 CommandLine failure(std::string error) {
@@ -38,14 +95,22 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             line.action = CommandLine::Action::ShowHelp;
             continue;
         }
-        if (flag != "--listen" && flag != "--port" && flag != "--data" && flag != "--pwhash")
+        const NumberOption* number = findNumberOption(flag);
+        if (!number && flag != "--listen" && flag != "--port" && flag != "--data" &&
+            flag != "--pwhash")
             return failure("unknown option " + arguments[i]);
         if (!value) {
             if (i + 1 >= arguments.size())
                 return failure(flag + " needs a value");
             value = arguments[++i];
         }
-        if (flag == "--listen") {
+        if (number) {
+            const auto parsed = parsePositive(*value, number->max);
+            if (!parsed)
+                return failure(flag + " needs a whole number from 1" + upTo(number->max) +
+                               ", not \"" + *value + "\"");
+            number->set(options, *parsed);
+        } else if (flag == "--listen") {
             if (value->empty())
                 return failure("--listen needs an address");
             options.listenAddress = *value;
@@ -80,6 +145,19 @@ std::string usageText() {
            "                    messages/ (the files waiting for their recipients)\n"
            "  --pwhash LEVEL    password hashing cost: interactive (default) or min\n"
            "                    (min is for tests only)\n"
+           "\n"
+           "Limits (each a whole number from 1 up):\n"
+           "  --queue-limit-files N    files waiting for one recipient (default 500)\n"
+           "  --queue-limit-bytes N    bytes waiting for one recipient (default 1073741824)\n"
+           "  --expire-days N          days a message waits for its recipient before it\n"
+           "                           is removed (default 30)\n"
+           "  --max-connections N      open connections in all (default 4096)\n"
+           "  --max-connections-per-address N\n"
+           "                           open connections from one client address\n"
+           "                           (default 1024)\n"
+           "  --head-timeout SECONDS   time for a whole request head (default 10)\n"
+           "  --idle-timeout SECONDS   time a connection may stay silent (default 60)\n"
+           "\n"
            "  --help            show this text\n"
            "\n"
            "Stops cleanly on SIGINT or SIGTERM.\n";

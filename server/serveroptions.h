@@ -1,9 +1,14 @@
 #pragma once
 
 #include "clock.h"
+#include "mailbox.h"
+#include "messagequeue.h"
 #include "passwords.h"
+#include "ratelimiter.h"
 #include "signinthrottle.h"
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -21,6 +26,28 @@ struct ServerOptions {
     SignInThrottle::Policy throttle;
     // Largest message file accepted by an upload.
     std::uint64_t maxMessageBytes = std::uint64_t(64) * 1024 * 1024;
+    // What may wait for one recipient.
+    QueueLimits queueLimits;
+    // Messages nobody fetched within this many days are removed.
+    int expireDays = 30;
+
+    // The listener's bounds, so that idle or slow clients cannot use up
+    // the server's connections: open connections in all and per client
+    // address, the seconds a client may take for a whole request head, and
+    // the seconds a connection may stay silent.
+    int maxConnections = 4096;
+    int maxConnectionsPerAddress = 1024;
+    std::chrono::seconds headTimeout{10};
+    std::chrono::seconds idleTimeout{60};
+
+    // How often accounts may be created and passwords mailed, per e-mail
+    // address (nobody's mailbox gets flooded) and per client address (nobody
+    // sweeps through many addresses).
+    RateLimiter::Policy accountLimitPerAddress{3, std::chrono::seconds(60)};
+    RateLimiter::Policy accountLimitPerClient{20, std::chrono::seconds(10)};
+    // Password hashes at once, and callers that may wait for one.
+    HashingGate::Limits hashing;
+    std::size_t mailKeptPerRecipient = MailBox::kKeptPerRecipient;
 };
 
 struct CommandLine {
@@ -30,8 +57,11 @@ struct CommandLine {
     std::string error;
 };
 
-// Reads "--listen ADDR", "--port N", "--data DIR", "--pwhash interactive|min"
-// and "--help"; each value may also follow an "=". The arguments come without
-// the program name.
+// Reads "--listen ADDR", "--port N", "--data DIR", "--pwhash interactive|min",
+// the limits "--queue-limit-files N", "--queue-limit-bytes N",
+// "--expire-days N", "--max-connections N", "--max-connections-per-address N",
+// "--head-timeout SECONDS", "--idle-timeout SECONDS" (each a whole number
+// from 1 up), and "--help"; each value may also follow an "=". The arguments
+// come without the program name.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
 std::string usageText();

@@ -18,6 +18,8 @@ private Q_SLOTS:
     void messagesInOneMicrosecondStayApartAndInOrder();
     void fileHoldsHeadersAndPassword();
     void unwritableFolderLeavesNothing();
+    void keepsNewestPerRecipient_data();
+    void keepsNewestPerRecipient();
 
 private:
     static QStringList listing(const QString& folder);
@@ -88,6 +90,41 @@ void TestMailBox::unwritableFolderLeavesNothing() {
     QVERIFY(!box.send(newAccountMail("bob@example.org", "pw"), &error));
     QVERIFY(!error.empty());
     QCOMPARE(listing(parent), QStringList{QStringLiteral("mail")});
+}
+
+void TestMailBox::keepsNewestPerRecipient_data() {
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<int>("kept");
+    QTest::newRow("fewer than five") << 3 << 3;
+    QTest::newRow("five") << 5 << 5;
+    QTest::newRow("eight") << 8 << 5;
+}
+
+void TestMailBox::keepsNewestPerRecipient() {
+    QFETCH(int, sent);
+    QFETCH(int, kept);
+    const QString folder = m_env.makeFolder(QStringLiteral("bounded"));
+    MailBox box(folder.toStdString(), std::make_shared<ManualClock>());
+    QVERIFY(box.prepare(nullptr));
+    // Other addresses' mail, one of them ending like Bob's, stays.
+    QVERIFY(box.send(newAccountMail("carol@example.org", "c")));
+    QVERIFY(box.send(newAccountMail("x-bob@example.org", "x")));
+    for (int i = 0; i < sent; ++i)
+        QVERIFY(box.send(newAccountMail(i % 2 ? "Bob@Example.org" : "bob@example.org",
+                                        "pw" + std::to_string(i))));
+    QStringList bobs;
+    for (const QString& name : listing(folder)) {
+        if (name.endsWith(QStringLiteral("-bob@example.org.txt")) &&
+            !name.endsWith(QStringLiteral("-x-bob@example.org.txt")))
+            bobs += name;
+    }
+    QCOMPARE(bobs.size(), kept);
+    QCOMPARE(listing(folder).size(), kept + 2);
+    for (int i = 0; i < kept; ++i) {
+        const QByteArray password = "Password: pw" + QByteArray::number(sent - kept + i) + "\n";
+        QVERIFY2(readFile(folder + QLatin1Char('/') + bobs[i]).contains(password),
+                 qPrintable(bobs[i]));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMailBox)

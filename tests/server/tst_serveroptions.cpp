@@ -1,5 +1,6 @@
 #include "serveroptions.h"
 
+#include <QMap>
 #include <QTest>
 
 #include <string>
@@ -14,6 +15,8 @@ private Q_SLOTS:
     void defaults();
     void accepted_data();
     void accepted();
+    void limits_data();
+    void limits();
     void refused_data();
     void refused();
     void help();
@@ -34,6 +37,13 @@ void TestServerOptions::defaults() {
     QCOMPARE(line.options.listenAddress, std::string("127.0.0.1"));
     QCOMPARE(line.options.port, 8080);
     QCOMPARE(line.options.hashStrength, HashStrength::Interactive);
+    QCOMPARE(line.options.queueLimits.files, std::uint64_t(500));
+    QCOMPARE(line.options.queueLimits.bytes, std::uint64_t(1073741824));
+    QCOMPARE(line.options.expireDays, 30);
+    QCOMPARE(line.options.maxConnections, 4096);
+    QCOMPARE(line.options.maxConnectionsPerAddress, 1024);
+    QCOMPARE(line.options.headTimeout, std::chrono::seconds(10));
+    QCOMPARE(line.options.idleTimeout, std::chrono::seconds(60));
 }
 
 void TestServerOptions::accepted_data() {
@@ -69,6 +79,58 @@ void TestServerOptions::accepted() {
     QCOMPARE(line.options.hashStrength == HashStrength::Minimum, minimumHash);
 }
 
+void TestServerOptions::limits_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("flag");
+    QTest::addColumn<qint64>("value");
+
+    QTest::newRow("files, separate value")
+        << QStringList{"--queue-limit-files", "7"} << "--queue-limit-files" << qint64(7);
+    QTest::newRow("bytes after =") << QStringList{"--queue-limit-bytes=9223372036854775807"}
+                                   << "--queue-limit-bytes" << qint64(9223372036854775807);
+    QTest::newRow("expiry, a hundred years")
+        << QStringList{"--expire-days", "36500"} << "--expire-days" << qint64(36500);
+    QTest::newRow("connections") << QStringList{"--max-connections=1"} << "--max-connections"
+                                 << qint64(1);
+    QTest::newRow("connections per address") << QStringList{"--max-connections-per-address", "16"}
+                                             << "--max-connections-per-address" << qint64(16);
+    QTest::newRow("head timeout, a day")
+        << QStringList{"--head-timeout=86400"} << "--head-timeout" << qint64(86400);
+    QTest::newRow("idle timeout") << QStringList{"--idle-timeout", "5"} << "--idle-timeout"
+                                  << qint64(5);
+}
+
+void TestServerOptions::limits() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, flag);
+    QFETCH(qint64, value);
+    const CommandLine line = parseCommandLine(toArguments(arguments));
+    QCOMPARE(line.action, CommandLine::Action::Run);
+    const ServerOptions& o = line.options;
+    const QMap<QString, qint64> set{
+        {"--queue-limit-files", qint64(o.queueLimits.files)},
+        {"--queue-limit-bytes", qint64(o.queueLimits.bytes)},
+        {"--expire-days", o.expireDays},
+        {"--max-connections", o.maxConnections},
+        {"--max-connections-per-address", o.maxConnectionsPerAddress},
+        {"--head-timeout", o.headTimeout.count()},
+        {"--idle-timeout", o.idleTimeout.count()},
+    };
+    const ServerOptions defaults;
+    const QMap<QString, qint64> unset{
+        {"--queue-limit-files", qint64(defaults.queueLimits.files)},
+        {"--queue-limit-bytes", qint64(defaults.queueLimits.bytes)},
+        {"--expire-days", defaults.expireDays},
+        {"--max-connections", defaults.maxConnections},
+        {"--max-connections-per-address", defaults.maxConnectionsPerAddress},
+        {"--head-timeout", defaults.headTimeout.count()},
+        {"--idle-timeout", defaults.idleTimeout.count()},
+    };
+    // The flag sets its own field and no other.
+    for (auto it = set.begin(); it != set.end(); ++it)
+        QCOMPARE(it.value(), it.key() == flag ? value : unset.value(it.key()));
+}
+
 void TestServerOptions::refused_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("mentions");
@@ -85,6 +147,16 @@ void TestServerOptions::refused_data() {
     QTest::newRow("empty data folder") << QStringList{"--data", ""} << "--data";
     QTest::newRow("empty address") << QStringList{"--listen="} << "--listen";
     QTest::newRow("help with value") << QStringList{"--help=yes"} << "--help";
+    QTest::newRow("zero files") << QStringList{"--queue-limit-files", "0"} << "\"0\"";
+    QTest::newRow("bytes beyond 64 bits")
+        << QStringList{"--queue-limit-bytes=18446744073709551616"} << "18446744073709551616";
+    QTest::newRow("negative days") << QStringList{"--expire-days", "-1"} << "-1";
+    QTest::newRow("days past a hundred years") << QStringList{"--expire-days", "36501"} << "36501";
+    QTest::newRow("fraction of a connection") << QStringList{"--max-connections", "1.5"} << "1.5";
+    QTest::newRow("connections missing value")
+        << QStringList{"--max-connections-per-address"} << "--max-connections-per-address";
+    QTest::newRow("timeout with unit") << QStringList{"--head-timeout", "10s"} << "10s";
+    QTest::newRow("empty timeout") << QStringList{"--idle-timeout="} << "--idle-timeout";
 }
 
 void TestServerOptions::refused() {
@@ -99,7 +171,10 @@ void TestServerOptions::help() {
     QCOMPARE(parseCommandLine({"--help"}).action, CommandLine::Action::ShowHelp);
     QCOMPARE(parseCommandLine({"--port", "1", "-h"}).action, CommandLine::Action::ShowHelp);
     const QString usage = QString::fromStdString(usageText());
-    for (const char* flag : {"--listen", "--port", "--data", "--pwhash", "--help"})
+    for (const char* flag :
+         {"--listen", "--port", "--data", "--pwhash", "--help", "--queue-limit-files",
+          "--queue-limit-bytes", "--expire-days", "--max-connections",
+          "--max-connections-per-address", "--head-timeout", "--idle-timeout"})
         QVERIFY2(usage.contains(QLatin1String(flag)), flag);
 }
 
