@@ -4,6 +4,7 @@
 #include "mailbox.h"
 #include "passwordmail.h"
 #include "passwords.h"
+#include "ratelimiter.h"
 #include "reply.h"
 #include "serverlog.h"
 #include "sessionstore.h"
@@ -13,6 +14,8 @@
 #include "routes.h"
 
 const char AccountPages::kSignInRefused[] = "Unknown user ID or wrong password.";
+const char AccountPages::kBusy[] =
+    "The service is busy right now. Please try again in a few seconds.";
 
 namespace {
 const std::string kBadAddress =
@@ -31,6 +34,12 @@ const std::string kBadNewPassword = "The new password must be 1 to " +
                                     std::to_string(kMaxPasswordLength) +
                                     " characters long and may not contain control characters.";
 
+std::string tooManyRequestsText(std::chrono::seconds wait) {
+    const auto seconds = wait.count();
+    return "Too many requests for new accounts or passwords. Please try again in " +
+           std::to_string(seconds) + (seconds == 1 ? " second." : " seconds.");
+}
+
 std::string tryAgainText(std::chrono::seconds wait) {
     const auto seconds = wait.count();
     return "Too many failed sign-ins for this user ID. Please try again in " +
@@ -39,16 +48,28 @@ std::string tryAgainText(std::chrono::seconds wait) {
 } // namespace
 
 AccountPages::AccountPages(AccountStore& accounts, SessionStore& sessions, MailBox& mail,
-                           SignInThrottle& throttle)
-    : m_accounts(accounts), m_sessions(sessions), m_mail(mail), m_throttle(throttle) {}
+                           SignInThrottle& throttle, RequestLimits limits)
+    : m_accounts(accounts), m_sessions(sessions), m_mail(mail), m_throttle(throttle),
+      m_limits(limits) {}
 
 void AccountPages::addRoutes(Routes& routes) {
     using Request = HttpRequest;
     using Response = HttpResponse;
-    routes.get("/zeb/login.asp", [this](const Request& q, Response& r) { signIn(q, r); });
-    routes.get("/zeb/reg.asp", [this](const Request& q, Response& r) { registerAccount(q, r); });
-    routes.get("/zeb/pwmail.asp", [this](const Request& q, Response& r) { mailPassword(q, r); });
-    routes.get("/zeb/chgpw.asp", [this](const Request& q, Response& r) { changePassword(q, r); });
+    // Each page may wait for a password hash; when too many wait already,
+    // the user is told to try again rather than kept waiting.
+    const auto page = [this](void (AccountPages::*handler)(const Request&, Response&)) {
+        return [this, handler](const Request& q, Response& r) {
+            try {
+                (this->*handler)(q, r);
+            } catch (const PasswordHashingBusy&) {
+                replyText(r, kBusy);
+            }
+        };
+    };
+    routes.get("/zeb/login.asp", page(&AccountPages::signIn));
+    routes.get("/zeb/reg.asp", page(&AccountPages::registerAccount));
+    routes.get("/zeb/pwmail.asp", page(&AccountPages::mailPassword));
+    routes.get("/zeb/chgpw.asp", page(&AccountPages::changePassword));
 }
 
 void AccountPages::signIn(const HttpRequest& request, HttpResponse& response) {
@@ -73,6 +94,8 @@ void AccountPages::registerAccount(const HttpRequest& request, HttpResponse& res
     const std::string userId = request.param("UID");
     if (!isValidUserId(userId))
         return replyText(response, kBadAddress);
+    if (const auto wait = admitAccountRequest(request, userId); wait.count() > 0)
+        return replyText(response, tooManyRequestsText(wait));
     // Checked first so that a taken address costs no password hash.
     if (m_accounts.find(userId))
         return replyText(response, kTaken);
@@ -94,6 +117,8 @@ void AccountPages::mailPassword(const HttpRequest& request, HttpResponse& respon
     const auto account = isValidUserId(userId) ? m_accounts.find(userId) : std::nullopt;
     if (!account)
         return replyText(response, kNotRegistered);
+    if (const auto wait = admitAccountRequest(request, account->key); wait.count() > 0)
+        return replyText(response, tooManyRequestsText(wait));
     const std::string password = generatePassword();
     if (!m_accounts.setMailedPassword(account->key, password))
         return replyText(response, kNotRegistered);
@@ -105,6 +130,15 @@ void AccountPages::mailPassword(const HttpRequest& request, HttpResponse& respon
         return replyText(response, kMailFailed);
     }
     replyText(response, "OK, a new password has been e-mailed to " + account->userId + ".");
+}
+
+std::chrono::seconds AccountPages::admitAccountRequest(const HttpRequest& request,
+                                                       const std::string& userId) {
+    // The client address first: a refusal there costs the e-mail address's
+    // allowance nothing.
+    if (const auto wait = m_limits.perClient.admit(request.remoteAddress); wait.count() > 0)
+        return wait;
+    return m_limits.perAddress.admit(userIdKey(userId));
 }
 
 void AccountPages::changePassword(const HttpRequest& request, HttpResponse& response) {

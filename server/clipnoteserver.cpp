@@ -6,15 +6,22 @@
 #include "datafolder.h"
 #include "httplistener.h"
 #include "mailbox.h"
+#include "maintenance.h"
 #include "messagepages.h"
 #include "messagequeue.h"
 #include "passwordmail.h"
 #include "passwords.h"
+#include "ratelimiter.h"
 #include "routes.h"
 #include "schema.h"
 #include "sessionstore.h"
 #include "signinthrottle.h"
 #include "welcomepage.h"
+
+namespace {
+// How often the waiting messages are looked over for expiry.
+constexpr std::chrono::seconds kMaintenancePeriod(600);
+} // namespace
 
 ClipnoteServer::ClipnoteServer(ServerOptions options) : m_options(std::move(options)) {
     if (!m_options.clock)
@@ -32,13 +39,14 @@ bool ClipnoteServer::start(std::string* error) {
         if (!m_folder->open(m_options.dataFolder, &reason))
             throw std::runtime_error(reason);
         m_database = std::make_unique<Database>(m_folder->databaseFile(), serverMigrations());
-        m_hasher = std::make_unique<PasswordHasher>(m_options.hashStrength);
+        m_hasher = std::make_unique<PasswordHasher>(m_options.hashStrength, m_options.hashing);
         m_accounts = std::make_unique<AccountStore>(*m_database, *m_hasher, m_options.clock);
         m_sessions = std::make_unique<SessionStore>(*m_database, m_options.clock);
-        m_mail = std::make_unique<MailBox>(m_folder->mailFolder(), m_options.clock);
+        m_mail = std::make_unique<MailBox>(m_folder->mailFolder(), m_options.clock,
+                                           m_options.mailKeptPerRecipient);
         m_throttle = std::make_unique<SignInThrottle>(m_options.clock, m_options.throttle);
-        m_messages =
-            std::make_unique<MessageQueue>(*m_database, m_folder->messageFolder(), m_options.clock);
+        m_messages = std::make_unique<MessageQueue>(*m_database, m_folder->messageFolder(),
+                                                    m_options.clock, m_options.queueLimits);
         if (!m_mail->prepare(&reason) || !m_messages->prepare(&reason) ||
             !createAdministrator(&reason))
             throw std::runtime_error(reason);
@@ -48,8 +56,15 @@ bool ClipnoteServer::start(std::string* error) {
         return false;
     }
 
-    m_pages.push_back(
-        std::make_unique<AccountPages>(*m_accounts, *m_sessions, *m_mail, *m_throttle));
+    m_maintenance =
+        std::make_unique<Maintenance>(*m_messages, m_options.expireDays, kMaintenancePeriod);
+    m_accountRequestsPerAddress =
+        std::make_unique<RateLimiter>(m_options.clock, m_options.accountLimitPerAddress);
+    m_accountRequestsPerClient =
+        std::make_unique<RateLimiter>(m_options.clock, m_options.accountLimitPerClient);
+    m_pages.push_back(std::make_unique<AccountPages>(
+        *m_accounts, *m_sessions, *m_mail, *m_throttle,
+        AccountPages::RequestLimits{*m_accountRequestsPerAddress, *m_accountRequestsPerClient}));
     m_pages.push_back(std::make_unique<WelcomePage>());
     m_pages.push_back(std::make_unique<MessagePages>(*m_accounts, *m_sessions, *m_messages,
                                                      m_options.maxMessageBytes));
@@ -57,7 +72,12 @@ bool ClipnoteServer::start(std::string* error) {
     m_routes = std::make_unique<Routes>();
     for (const auto& group : m_pages)
         group->addRoutes(*m_routes);
-    m_http = std::make_unique<HttpListener>(*m_routes, ListenerLimits{});
+    ListenerLimits limits;
+    limits.maxConnections = m_options.maxConnections;
+    limits.maxConnectionsPerAddress = m_options.maxConnectionsPerAddress;
+    limits.headTimeout = m_options.headTimeout;
+    limits.idleTimeout = m_options.idleTimeout;
+    m_http = std::make_unique<HttpListener>(*m_routes, limits);
     if (!m_http->start(m_options.listenAddress, m_options.port, &reason)) {
         if (error)
             *error = reason;

@@ -16,6 +16,8 @@ class Routes;
 class Database;
 class DataFolder;
 class MailBox;
+class Maintenance;
+class RateLimiter;
 class MessageQueue;
 class PageGroup;
 class PasswordHasher;
@@ -70,6 +72,9 @@ private:
     std::unique_ptr<MailBox> m_mail;
     std::unique_ptr<MessageQueue> m_messages;
     std::unique_ptr<SignInThrottle> m_throttle;
+    std::unique_ptr<RateLimiter> m_accountRequestsPerAddress;
+    std::unique_ptr<RateLimiter> m_accountRequestsPerClient;
+    std::unique_ptr<Maintenance> m_maintenance;
     std::vector<std::unique_ptr<PageGroup>> m_pages;
     std::unique_ptr<Routes> m_routes;
     std::unique_ptr<HttpListener> m_http;

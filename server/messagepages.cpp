@@ -54,6 +54,11 @@ std::string tooLargeText(std::uint64_t maxMessageBytes) {
            std::to_string(maxMessageBytes / (1024 * 1024)) + " MiB can be sent.";
 }
 
+std::string queueFullText(const std::string& recipient) {
+    return "INVALID: The queue of " + recipient +
+           " is full: too many messages are waiting for that user. Please send it again later.";
+}
+
 std::string unknownRecipientText(const std::string& recipient) {
     return "INVALID: " + recipient + " is not a registered user ID.";
 }
@@ -82,10 +87,13 @@ bool nameFitsHeader(const UploadHeader& header) {
 // file, written straight to disk.
 class UploadReceiver : public BodyReader {
 public:
+    // `announcedFileBytes`: what the declared length leaves for the file,
+    // 0 when no length was declared.
     UploadReceiver(AccountStore& accounts, MessageQueue& queue, SignedInUser user,
-                   std::uint64_t maxFileBytes, std::string tooLargeText)
+                   std::uint64_t maxFileBytes, std::string tooLargeText,
+                   std::uint64_t announcedFileBytes)
         : m_accounts(accounts), m_queue(queue), m_user(user), m_maxFileBytes(maxFileBytes),
-          m_tooLargeText(std::move(tooLargeText)) {}
+          m_tooLargeText(std::move(tooLargeText)), m_announcedFileBytes(announcedFileBytes) {}
 
     bool receive(const char* data, std::size_t size) override {
         if (m_header.size() < kUploadHeaderBytes) {
@@ -129,8 +137,11 @@ private:
         if (m_storeFailed || !m_file)
             return kNotStored;
         std::string error;
+        EnqueueRefusal refusal = EnqueueRefusal::StorageFailed;
         if (!m_queue.enqueue(std::move(m_file), userIdKey(m_parsed.recipient), m_user.key,
-                             m_parsed.name, &error)) {
+                             m_parsed.name, &error, &refusal)) {
+            if (refusal == EnqueueRefusal::QueueFull)
+                return queueFullText(m_parsed.recipient);
             logServerProblem("an upload could not be stored: " + error);
             return kNotStored;
         }
@@ -161,6 +172,11 @@ private:
             m_refusal = kBadName;
             return;
         }
+        // Judged before the file is taken, so a full queue costs no disk.
+        if (!m_queue.hasRoomFor(userIdKey(header->recipient), header->name, m_announcedFileBytes)) {
+            m_refusal = queueFullText(header->recipient);
+            return;
+        }
         std::string error;
         m_file = m_queue.receive(&error);
         if (!m_file) {
@@ -174,6 +190,7 @@ private:
     SignedInUser m_user;
     std::uint64_t m_maxFileBytes;
     std::string m_tooLargeText;
+    std::uint64_t m_announcedFileBytes;
     std::string m_header;
     UploadHeader m_parsed;
     std::string m_refusal;
@@ -350,9 +367,11 @@ std::unique_ptr<BodyReader> MessagePages::post(const HttpRequest& request, HttpR
         response.closeConnection = true;
         return nullptr;
     }
-    return std::make_unique<UploadReceiver>(m_accounts, m_queue, *user,
-                                            largestBody() - kUploadHeaderBytes,
-                                            tooLargeText(m_maxMessageBytes));
+    const std::uint64_t announced = declaredLength(request).value_or(0);
+    return std::make_unique<UploadReceiver>(
+        m_accounts, m_queue, *user, largestBody() - kUploadHeaderBytes,
+        tooLargeText(m_maxMessageBytes),
+        announced > kUploadHeaderBytes ? announced - kUploadHeaderBytes : 0);
 }
 
 void MessagePages::download(const HttpRequest& request, HttpResponse& response) {

@@ -54,6 +54,8 @@ const std::vector<NumberOption>& numberOptions() {
          [](ServerOptions& o, std::int64_t n) { o.headTimeout = seconds(n); }},
         {"--idle-timeout", kDay,
          [](ServerOptions& o, std::int64_t n) { o.idleTimeout = seconds(n); }},
+        {"--account-requests-per-client", INT_MAX,
+         [](ServerOptions& o, std::int64_t n) { o.accountLimitPerClient.burst = int(n); }},
     };
     return options;
 }
@@ -157,6 +159,10 @@ std::string usageText() {
            "                           (default 1024)\n"
            "  --head-timeout SECONDS   time for a whole request head (default 10)\n"
            "  --idle-timeout SECONDS   time a connection may stay silent (default 60)\n"
+           "  --account-requests-per-client N\n"
+           "                           new accounts and mailed passwords one client\n"
+           "                           address may ask for at once; one more every 10\n"
+           "                           seconds (default 20)\n"
            "\n"
            "  --help            show this text\n"
            "\n"

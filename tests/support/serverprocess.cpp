@@ -200,7 +200,10 @@ bool ServerProcess::launch(quint16 port) {
     m_process->start(program,
                      {QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
                       QStringLiteral("--port"), QString::number(port), QStringLiteral("--pwhash"),
-                      QStringLiteral("min"), QStringLiteral("--data"), dataDir()});
+                      QStringLiteral("min"), QStringLiteral("--data"), dataDir(),
+                      // Tests make many accounts from one address.
+                      QStringLiteral("--account-requests-per-client"),
+                      QString::number(m_accountRequestsPerClient)});
     const QDeadlineTimer deadline(kStartTimeoutMs);
     while (!m_process->canReadLine() && !deadline.hasExpired() &&
            m_process->state() != QProcess::NotRunning) {

@@ -88,8 +88,14 @@ public:
     // send along, or empty when refused.
     QByteArray signIn(const QString& uid, const QString& password) const;
 
+    // How many account requests one client address may make at once; set
+    // before start().
+    void setAccountRequestsPerClient(int count) { m_accountRequestsPerClient = count; }
+
 private:
     bool launch(quint16 port);
+
+    int m_accountRequestsPerClient = 100000;
 
     std::unique_ptr<QTemporaryDir> m_data;
     std::unique_ptr<QProcess> m_process;

@@ -1,0 +1,42 @@
+#include "maintenance.h"
+
+#include "database.h"
+#include "messagequeue.h"
+#include "serverlog.h"
+
+#include <string>
+
+Maintenance::Maintenance(MessageQueue& queue, int expireDays, std::chrono::seconds period)
+    : m_queue(queue), m_expireDays(expireDays), m_period(period) {
+    runOnce();
+    m_thread = std::thread([this] { loop(); });
+}
+
+Maintenance::~Maintenance() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+int Maintenance::runOnce() {
+    try {
+        const int expired = m_queue.expireWaiting(std::int64_t(m_expireDays) * 24 * 3600);
+        m_queue.forgetOldDeliveredNames();
+        return expired;
+    } catch (const DatabaseError& e) {
+        logServerProblem("housekeeping failed: " + std::string(e.what()));
+        return 0;
+    }
+}
+
+void Maintenance::loop() {
+    std::unique_lock lock(m_mutex);
+    while (!m_wake.wait_for(lock, m_period, [this] { return m_stopping; })) {
+        lock.unlock();
+        runOnce();
+        lock.lock();
+    }
+}
