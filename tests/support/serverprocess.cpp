@@ -197,13 +197,14 @@ bool ServerProcess::launch(quint16 port) {
     m_process = std::make_unique<QProcess>();
     // The server's own complaints show up in the test's output.
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start(program,
-                     {QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
-                      QStringLiteral("--port"), QString::number(port), QStringLiteral("--pwhash"),
-                      QStringLiteral("min"), QStringLiteral("--data"), dataDir(),
-                      // Tests make many accounts from one address.
-                      QStringLiteral("--account-requests-per-client"),
-                      QString::number(m_accountRequestsPerClient)});
+    const QStringList arguments{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                                QStringLiteral("--port"), QString::number(port),
+                                QStringLiteral("--pwhash"), QStringLiteral("min"),
+                                QStringLiteral("--data"), dataDir(),
+                                // Tests make many accounts from one address.
+                                QStringLiteral("--account-requests-per-client"),
+                                QString::number(m_accountRequestsPerClient)};
+    m_process->start(program, arguments + m_extraArguments);
     const QDeadlineTimer deadline(kStartTimeoutMs);
     while (!m_process->canReadLine() && !deadline.hasExpired() &&
            m_process->state() != QProcess::NotRunning) {

@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -91,11 +92,14 @@ public:
     // How many account requests one client address may make at once; set
     // before start().
     void setAccountRequestsPerClient(int count) { m_accountRequestsPerClient = count; }
+    // More command-line options for the server; set before start().
+    void setExtraArguments(const QStringList& arguments) { m_extraArguments = arguments; }
 
 private:
     bool launch(quint16 port);
 
     int m_accountRequestsPerClient = 100000;
+    QStringList m_extraArguments;
 
     std::unique_ptr<QTemporaryDir> m_data;
     std::unique_ptr<QProcess> m_process;
