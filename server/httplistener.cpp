@@ -263,9 +263,15 @@ struct HttpListener::Impl {
             [[fallthrough]];
         case Phase::ReceivingBody:
             if (*dataSize > 0) {
-                const bool more = state->body->receive(data, *dataSize);
-                *dataSize = 0;
-                return more ? MHD_YES : MHD_NO;
+                const std::size_t taken = state->body->receive(data, *dataSize);
+                if (taken == BodyReader::kStop || taken > *dataSize)
+                    return MHD_NO;
+                *dataSize -= taken;
+                // The rest comes again once the page thread is done.
+                if (state->body->needsPageWork())
+                    return self->runOnPage(
+                        state, [state] { state->body->pageWork(); }, Phase::ReceivingBody);
+                return taken > 0 ? MHD_YES : MHD_NO;
             }
             return self->runOnPage(state, [state] { state->body->finish(state->response); });
         }
@@ -322,7 +328,8 @@ struct HttpListener::Impl {
 
     // Puts the connection aside while a page thread runs the work; the
     // connection comes back with its reply or its body reader.
-    template <typename Work> MHD_Result runOnPage(RequestState* state, Work work) {
+    template <typename Work>
+    MHD_Result runOnPage(RequestState* state, Work work, Phase after = Phase::Ready) {
         // Taken by stop() too: once it has said stop, no connection is put
         // aside any more, so none is left aside when the daemon ends.
         std::lock_guard lock(stopMutex);
@@ -335,8 +342,8 @@ struct HttpListener::Impl {
         }
         state->phase = Phase::Working;
         MHD_suspend_connection(state->connection);
-        pages.submit([state, work] {
-            Phase next = Phase::Ready;
+        pages.submit([state, work, after] {
+            Phase next = after;
             try {
                 const bool hadBody = state->body != nullptr;
                 work();

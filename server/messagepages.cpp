@@ -95,14 +95,14 @@ public:
         : m_accounts(accounts), m_queue(queue), m_user(user), m_maxFileBytes(maxFileBytes),
           m_tooLargeText(std::move(tooLargeText)), m_announcedFileBytes(announcedFileBytes) {}
 
-    bool receive(const char* data, std::size_t size) override {
+    std::size_t receive(const char* data, std::size_t size) override {
         if (m_header.size() < kUploadHeaderBytes) {
             const std::size_t take = std::min(size, kUploadHeaderBytes - m_header.size());
             m_header.append(data, take);
-            data += take;
-            size -= take;
-            if (m_header.size() == kUploadHeaderBytes)
-                judgeHeader();
+            // The header is judged on a page thread (it asks the database)
+            // before any of the file is taken.
+            m_judging = m_header.size() == kUploadHeaderBytes;
+            return take;
         }
         m_fileBytes += size;
         if (m_fileBytes > m_maxFileBytes) {
@@ -110,13 +110,19 @@ public:
             m_file.reset();
             // A little more is read and dropped, so that the client, still
             // sending, gets to read the refusal; then the connection goes.
-            return m_fileBytes <= m_maxFileBytes + kDrainLimit;
+            return m_fileBytes <= m_maxFileBytes + kDrainLimit ? size : kStop;
         }
         if (m_file && size > 0 && !m_file->write(data, size)) {
             m_storeFailed = true;
             m_file.reset();
         }
-        return true;
+        return size;
+    }
+
+    bool needsPageWork() const override { return m_judging; }
+    void pageWork() override {
+        m_judging = false;
+        judgeHeader();
     }
 
     void finish(HttpResponse& response) override {
@@ -191,6 +197,7 @@ private:
     std::uint64_t m_maxFileBytes;
     std::string m_tooLargeText;
     std::uint64_t m_announcedFileBytes;
+    bool m_judging = false;
     std::string m_header;
     UploadHeader m_parsed;
     std::string m_refusal;
@@ -303,7 +310,7 @@ struct Delivery {
 class DiscardedBody : public BodyReader {
 public:
     explicit DiscardedBody(std::string refusal) : m_refusal(std::move(refusal)) {}
-    bool receive(const char*, std::size_t) override { return true; }
+    std::size_t receive(const char*, std::size_t size) override { return size; }
     void finish(HttpResponse& response) override { replyText(response, m_refusal); }
 
 private:

@@ -7,13 +7,22 @@
 #include <memory>
 #include <string>
 
-// Takes the body of one request as it arrives.
+// Takes the body of one request as it arrives. receive() runs on an event
+// thread and must not wait (buffered file writes are fine); what may wait
+// goes into pageWork() and finish(), which run on a page thread.
 class BodyReader {
 public:
+    static constexpr std::size_t kStop = static_cast<std::size_t>(-1);
+
     virtual ~BodyReader() = default;
-    // False stops reading: the connection is then closed without a reply.
-    virtual bool receive(const char* data, std::size_t size) = 0;
-    // After the whole body: sets the reply. May block (disk, database).
+    // Takes body bytes and returns how many it took: fewer than offered
+    // only when it needs pageWork() before the rest; kStop closes the
+    // connection without a reply.
+    virtual std::size_t receive(const char* data, std::size_t size) = 0;
+    // Whether pageWork() must run before more of the body is taken.
+    virtual bool needsPageWork() const { return false; }
+    virtual void pageWork() {}
+    // After the whole body: sets the reply.
     virtual void finish(HttpResponse& response) = 0;
 };
 
