@@ -155,6 +155,65 @@ ssize_t readStream(void* cls, uint64_t offset, char* buffer, size_t max) {
 void freeStream(void* cls) {
     delete static_cast<StreamSource*>(cls);
 }
+
+HttpResponse stoppingReply() {
+    HttpResponse response;
+    plainReply(response, 503, kStopping);
+    response.closeConnection = true;
+    return response;
+}
+
+// The replies still open, so that stopping can answer them all.
+struct DeferredRegistry {
+    std::mutex mutex;
+    std::set<class OpenReply*> open;
+    bool closed = false;
+};
+
+class OpenReply : public DeferredReply {
+public:
+    OpenReply(std::shared_ptr<DeferredRegistry> registry, RequestState* state)
+        : m_registry(std::move(registry)), m_state(state) {
+        std::lock_guard lock(m_registry->mutex);
+        m_registry->open.insert(this);
+    }
+    ~OpenReply() override {
+        std::lock_guard lock(m_registry->mutex);
+        m_registry->open.erase(this);
+    }
+
+    void complete(HttpResponse response) override {
+        std::lock_guard lock(m_registry->mutex);
+        completeLocked(std::move(response));
+    }
+
+    // The page has it: from now on stopping may answer it.
+    void handedOver() {
+        std::lock_guard lock(m_registry->mutex);
+        m_handed = true;
+        if (m_registry->closed)
+            completeLocked(stoppingReply());
+    }
+    bool isHandedOver() const { return m_handed; }
+
+    // The caller holds the registry's mutex.
+    void completeLocked(HttpResponse response) {
+        if (m_done)
+            return;
+        m_done = true;
+        m_state->response = std::move(response);
+        m_state->phase = Phase::Ready;
+        // From here on the state may go at any time.
+        MHD_resume_connection(m_state->connection);
+        m_state = nullptr;
+    }
+
+private:
+    std::shared_ptr<DeferredRegistry> m_registry;
+    RequestState* m_state;
+    bool m_done = false;
+    bool m_handed = false;
+};
 } // namespace
 
 struct HttpListener::Impl {
@@ -171,6 +230,7 @@ struct HttpListener::Impl {
 
     mutable std::mutex liveMutex;
     std::set<LiveConnection*> live;
+    std::shared_ptr<DeferredRegistry> deferred = std::make_shared<DeferredRegistry>();
     std::condition_variable sweepWake;
     bool sweepStop = false;
     std::thread sweeper;
@@ -323,13 +383,39 @@ struct HttpListener::Impl {
             state->phase = Phase::Ready;
             return queue(state);
         }
+        if (state->route->deferred) {
+            // The page keeps the reply; the connection stays aside until it
+            // is completed.
+            auto reply = std::make_shared<OpenReply>(deferred, state);
+            return runOnPage(
+                state,
+                [state, reply] {
+                    // The reply may be completed inside the handler, and the
+                    // state go with it: the handler works on copies.
+                    const HttpRequest request = state->request;
+                    const Routes::Route* route = state->route;
+                    try {
+                        route->deferred(request, reply);
+                    } catch (const std::exception& e) {
+                        logServerProblem(request.path + " failed: " + e.what());
+                        HttpResponse failure;
+                        plainReply(failure, 500, kFailed);
+                        reply->complete(std::move(failure));
+                    }
+                    reply->handedOver();
+                },
+                Phase::Ready, false);
+        }
         return runOnPage(state, [state] { state->route->page(state->request, state->response); });
     }
 
     // Puts the connection aside while a page thread runs the work; the
     // connection comes back with its reply or its body reader.
+    // With resume false the work hands the connection on to a deferred
+    // reply, which brings it back.
     template <typename Work>
-    MHD_Result runOnPage(RequestState* state, Work work, Phase after = Phase::Ready) {
+    MHD_Result runOnPage(RequestState* state, Work work, Phase after = Phase::Ready,
+                         bool resume = true) {
         // Taken by stop() too: once it has said stop, no connection is put
         // aside any more, so none is left aside when the daemon ends.
         std::lock_guard lock(stopMutex);
@@ -342,7 +428,11 @@ struct HttpListener::Impl {
         }
         state->phase = Phase::Working;
         MHD_suspend_connection(state->connection);
-        pages.submit([state, work, after] {
+        pages.submit([state, work, after, resume] {
+            if (!resume) {
+                work();
+                return;
+            }
             Phase next = after;
             try {
                 const bool hadBody = state->body != nullptr;
@@ -494,6 +584,15 @@ void HttpListener::stop() {
     {
         std::lock_guard lock(m->stopMutex);
         m->stopping = true;
+    }
+    // Replies that wait for something are answered now.
+    {
+        std::lock_guard lock(m->deferred->mutex);
+        m->deferred->closed = true;
+        // One still in its page's hands is answered when handed over.
+        for (OpenReply* reply : m->deferred->open)
+            if (reply->isHandedOver())
+                reply->completeLocked(stoppingReply());
     }
     // Pages under way finish and bring their connections back, so none is
     // put aside when the daemon closes them all.

@@ -10,6 +10,7 @@
 #include "sessionstore.h"
 #include "uploadheader.h"
 #include "userid.h"
+#include "waitingroom.h"
 
 #include <condition_variable>
 #include <cstring>
@@ -89,11 +90,12 @@ class UploadReceiver : public BodyReader {
 public:
     // `announcedFileBytes`: what the declared length leaves for the file,
     // 0 when no length was declared.
-    UploadReceiver(AccountStore& accounts, MessageQueue& queue, SignedInUser user,
-                   std::uint64_t maxFileBytes, std::string tooLargeText,
+    UploadReceiver(AccountStore& accounts, MessageQueue& queue, WaitingRoom& waitingRoom,
+                   SignedInUser user, std::uint64_t maxFileBytes, std::string tooLargeText,
                    std::uint64_t announcedFileBytes)
-        : m_accounts(accounts), m_queue(queue), m_user(user), m_maxFileBytes(maxFileBytes),
-          m_tooLargeText(std::move(tooLargeText)), m_announcedFileBytes(announcedFileBytes) {}
+        : m_accounts(accounts), m_queue(queue), m_waitingRoom(waitingRoom), m_user(user),
+          m_maxFileBytes(maxFileBytes), m_tooLargeText(std::move(tooLargeText)),
+          m_announcedFileBytes(announcedFileBytes) {}
 
     std::size_t receive(const char* data, std::size_t size) override {
         if (m_header.size() < kUploadHeaderBytes) {
@@ -151,6 +153,7 @@ private:
             logServerProblem("an upload could not be stored: " + error);
             return kNotStored;
         }
+        m_waitingRoom.arrived(userIdKey(m_parsed.recipient));
         return "OK";
     }
 
@@ -193,6 +196,7 @@ private:
 
     AccountStore& m_accounts;
     MessageQueue& m_queue;
+    WaitingRoom& m_waitingRoom;
     SignedInUser m_user;
     std::uint64_t m_maxFileBytes;
     std::string m_tooLargeText;
@@ -336,6 +340,7 @@ MessagePages::MessagePages(AccountStore& accounts, SessionStore& sessions, Messa
                            std::uint64_t maxMessageBytes)
     : m_accounts(accounts), m_sessions(sessions), m_queue(queue),
       m_maxMessageBytes(maxMessageBytes), m_unsettled(std::make_unique<UnsettledReplies>()),
+      m_waitingRoom(std::make_unique<WaitingRoom>()),
       m_acknowledgements(std::make_unique<AcknowledgementWatcher>()) {}
 
 MessagePages::~MessagePages() = default;
@@ -345,6 +350,9 @@ void MessagePages::addRoutes(Routes& routes) {
                 [this](const HttpRequest& q, HttpResponse& r) { return post(q, r); });
     routes.get("/zeb/download.asp",
                [this](const HttpRequest& q, HttpResponse& r) { download(q, r); });
+    routes.getDeferred(
+        "/zeb/wait.asp",
+        [this](const HttpRequest& q, std::shared_ptr<DeferredReply> r) { wait(q, std::move(r)); });
 }
 
 std::uint64_t MessagePages::largestBody() const {
@@ -376,7 +384,7 @@ std::unique_ptr<BodyReader> MessagePages::post(const HttpRequest& request, HttpR
     }
     const std::uint64_t announced = declaredLength(request).value_or(0);
     return std::make_unique<UploadReceiver>(
-        m_accounts, m_queue, *user, largestBody() - kUploadHeaderBytes,
+        m_accounts, m_queue, *m_waitingRoom, *user, largestBody() - kUploadHeaderBytes,
         tooLargeText(m_maxMessageBytes),
         announced > kUploadHeaderBytes ? announced - kUploadHeaderBytes : 0);
 }
@@ -433,4 +441,32 @@ void MessagePages::download(const HttpRequest& request, HttpResponse& response) 
     };
     stream->done = [delivery](bool complete) { delivery->finished(complete); };
     response.stream = std::move(stream);
+}
+
+void MessagePages::wait(const HttpRequest& request, std::shared_ptr<DeferredReply> reply) {
+    const auto answer = [&reply](const std::string& text) {
+        HttpResponse response;
+        replyText(response, text);
+        reply->complete(std::move(response));
+    };
+    const auto user = m_sessions.userOf(request);
+    if (!user)
+        return answer(kErrorNotSignedIn);
+    if (userIdKey(request.param("id")) != user->key)
+        return answer(kErrorOtherUser);
+    int seconds = kLongestWaitSeconds;
+    const std::string asked = request.param("timeout");
+    if (!asked.empty() && asked.size() <= 3 &&
+        asked.find_first_not_of("0123456789") == std::string::npos)
+        seconds = std::clamp(std::stoi(asked), 1, kLongestWaitSeconds);
+    m_waitingRoom->wait(user->key, std::chrono::steady_clock::now() + std::chrono::seconds(seconds),
+                        [reply](bool arrived) {
+                            HttpResponse response;
+                            replyText(response, arrived ? "OK" : kErrorNothing);
+                            reply->complete(std::move(response));
+                        });
+    // Looked at after joining the room, so a message that came in between
+    // is not missed.
+    if (m_queue.waitingCount(user->key) > 0)
+        m_waitingRoom->arrived(user->key);
 }

@@ -14,6 +14,8 @@ struct SignedInUser;
 
 class AcknowledgementWatcher;
 class UnsettledReplies;
+class WaitingRoom;
+class DeferredReply;
 class BodyReader;
 struct HttpRequest;
 struct HttpResponse;
@@ -45,6 +47,12 @@ public:
     // the response (nobody signed in, a body larger than any message).
     std::unique_ptr<BodyReader> post(const HttpRequest& request, HttpResponse& response);
     void download(const HttpRequest& request, HttpResponse& response);
+    // "wait.asp?id=USER[&timeout=S]": answers "OK" as soon as a message
+    // waits for the signed-in user, or "ERROR: No message is waiting." after
+    // S seconds (at most and by default kLongestWait).
+    void wait(const HttpRequest& request, std::shared_ptr<DeferredReply> reply);
+
+    static constexpr int kLongestWaitSeconds = 25;
 
     // Bytes of a record before the file: the name and the date field.
     static constexpr std::size_t kRecordNameBytes = 255;
@@ -63,5 +71,6 @@ private:
     std::uint64_t m_maxMessageBytes;
     // Before the watcher, which settles replies as it ends.
     std::unique_ptr<UnsettledReplies> m_unsettled;
+    std::unique_ptr<WaitingRoom> m_waitingRoom;
     std::unique_ptr<AcknowledgementWatcher> m_acknowledgements;
 };

@@ -1,11 +1,15 @@
 #include "routes.h"
 
 void Routes::get(const std::string& path, PageHandler handler) {
-    m_get[path] = Route{std::move(handler), {}};
+    m_get[path] = Route{std::move(handler), {}, {}};
+}
+
+void Routes::getDeferred(const std::string& path, DeferredHandler handler) {
+    m_get[path] = Route{{}, {}, std::move(handler)};
 }
 
 void Routes::post(const std::string& path, BodyHandler handler) {
-    m_post[path] = Route{{}, std::move(handler)};
+    m_post[path] = Route{{}, std::move(handler), {}};
 }
 
 const Routes::Route* Routes::find(const std::string& method, const std::string& path) const {

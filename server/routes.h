@@ -26,6 +26,16 @@ public:
     virtual void finish(HttpResponse& response) = 0;
 };
 
+// The reply to a request that waits for something: the page keeps it and
+// completes it later, from any thread. The connection waits aside meanwhile,
+// costing no thread. Completing twice, or after the listener has stopped
+// (which answers every reply still open), does nothing.
+class DeferredReply {
+public:
+    virtual ~DeferredReply() = default;
+    virtual void complete(HttpResponse response) = 0;
+};
+
 // What the listener serves: a handler per page path. Handlers run on the
 // page threads and may block; they never see the connection itself.
 class Routes {
@@ -38,12 +48,17 @@ public:
     using BodyHandler =
         std::function<std::unique_ptr<BodyReader>(const HttpRequest&, HttpResponse&)>;
 
+    // A page that may answer later: the handler gets the reply to complete.
+    using DeferredHandler = std::function<void(const HttpRequest&, std::shared_ptr<DeferredReply>)>;
+
     void get(const std::string& path, PageHandler handler);
+    void getDeferred(const std::string& path, DeferredHandler handler);
     void post(const std::string& path, BodyHandler handler);
 
     struct Route {
         PageHandler page;
         BodyHandler body;
+        DeferredHandler deferred;
     };
     // The route for a method and path; GET routes also answer HEAD.
     const Route* find(const std::string& method, const std::string& path) const;
