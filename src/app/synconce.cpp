@@ -110,6 +110,7 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
     if (userId.isEmpty() || !readPassword(arguments, passwordInput, &password)) {
         std::fprintf(
             err, "usage: clipnote --sync-once --user ID [--password-file FILE] [--retry-failed]\n"
+                          "       [--wait SECONDS]\n"
                  "(the password is read from standard input without a file)\n");
         return kBadArguments;
     }
@@ -157,6 +158,9 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
                                  return core.GetProfileInt(QLatin1String(kSettingsSection), entry,
                                                            defaultValue);
                              });
+    const QString wait = optionValue(arguments, QStringLiteral("--wait"));
+    if (!wait.isEmpty())
+        worker.setWaitBeforeReceive(qMax(0, wait.toInt()));
     const SendReceiveWorker::CycleResult result = worker.runCycle();
     std::fflush(out);
     core.CloseSession();

@@ -204,13 +204,17 @@ void startSavingWorker(CMainDialog* window, const RecordingHandOff& recording) {
         lowerThreadPriority();
         {
             MainWindowLink link(window, *store);
-            SaveToOutbox(*store, userId, recording, link, [window] {
+            const int filed = SaveToOutbox(*store, userId, recording, link, [window] {
                 QStringList recipients;
                 QMetaObject::invokeMethod(
                     window, [window, &recipients] { recipients = window->GetRecipients(); },
                     Qt::BlockingQueuedConnection);
                 return recipients;
             });
+            // Sent at once rather than at the next cycle; one cycle takes
+            // the copies for every recipient.
+            if (filed > 0)
+                ClientCore::instance()->m_bSendReceiveNow = 1;
         }
         // The last touch of the window: from here on it may end.
         --window->savingWorkers;

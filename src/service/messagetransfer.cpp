@@ -377,3 +377,69 @@ int MessageTransfer::DownloadMessage(const QString& targetPath, const QString& u
     }
     return QFileInfo::exists(targetPath) ? 1 : 0;
 }
+
+namespace {
+struct WaitProgress {
+    std::function<bool()> abort;
+    bool aborted = false;
+};
+
+int checkWaitAbort(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* progress = static_cast<WaitProgress*>(user);
+    if (progress->abort && progress->abort())
+        progress->aborted = true;
+    return progress->aborted ? 1 : 0;
+}
+
+size_t keepWaitReply(char* data, size_t size, size_t count, void* user) {
+    auto* reply = static_cast<QByteArray*>(user);
+    const size_t n = size * count;
+    // The answers are a line of text; more is no answer of this page.
+    if (reply->size() + qsizetype(n) > 4096)
+        return 0;
+    reply->append(data, qsizetype(n));
+    return n;
+}
+} // namespace
+
+WaitOutcome MessageTransfer::WaitForMessage(const QString& userId, int seconds,
+                                            std::function<bool()> abort) {
+    m_sessionGone = false;
+    seconds = qBound(1, seconds, 25);
+    const QString page = pagePath(QStringLiteral("zeb/wait.asp"),
+                                  {{QStringLiteral("id"), userId},
+                                   {QStringLiteral("timeout"), QString::number(seconds)}});
+    CURL* h = openHandle((m_base + page).toUtf8(), m_connectTimeoutMs);
+    if (!h)
+        return WaitOutcome::Failed;
+    QByteArray reply;
+    WaitProgress progress{std::move(abort)};
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, keepWaitReply);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkWaitAbort);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &progress);
+    // The service answers by itself after `seconds`; a little more covers
+    // the way there and back.
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(seconds + 15) * 1000);
+    const CURLcode rc = curl_easy_perform(h);
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(h);
+    if (progress.aborted)
+        return WaitOutcome::Aborted;
+    if (rc != CURLE_OK)
+        return WaitOutcome::Failed;
+    if (status == 404)
+        return WaitOutcome::Unsupported;
+    if (status != 200)
+        return WaitOutcome::Failed;
+    if (reply.startsWith("OK"))
+        return WaitOutcome::Arrived;
+    if (reply.startsWith(kDownloadNotSignedIn)) {
+        m_sessionGone = true;
+        return WaitOutcome::Failed;
+    }
+    return reply.startsWith("ERROR: No message") ? WaitOutcome::NothingYet : WaitOutcome::Failed;
+}

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "service/uploadbody.h"
+#include "service/waitoutcome.h"
 
 #include <QString>
+
+#include <functional>
 
 class QIODevice;
 class ServiceAddress;
@@ -51,6 +54,11 @@ public:
     // complete record.
     int DownloadMessage(const QString& targetPath, const QString& userId,
                         const QString& received = QString());
+
+    // Waits up to `seconds` (the service allows at most 25) until a message
+    // waits for userId ("zeb/wait.asp"). `abort` is asked about once a
+    // second and ends the wait early when it says true.
+    WaitOutcome WaitForMessage(const QString& userId, int seconds, std::function<bool()> abort);
 
     // How the last download's reply arrived: the number of pieces read, the
     // largest of them and the bytes in all.

@@ -54,8 +54,12 @@ SendReceiveWorker::CycleResult SendReceiveWorker::runCycle() {
         m_observer.signedOut();
     if (!m_flags.gestureActive.load() && !m_signedOut) {
         sendPhase(result);
+        if (!m_signedOut && m_waitBeforeReceiveSeconds > 0)
+            waitBeforeReceiving();
         if (!m_signedOut)
             receivePhase(result);
+    } else if (m_flags.gestureActive.load() && m_askedNow) {
+        m_pendingAfterGesture = true;
     }
     m_observer.updateAllCounts();
     m_flags.transferBusy = 0;
@@ -211,13 +215,64 @@ bool SendReceiveWorker::renewSession() {
 
 void SendReceiveWorker::waitForNextCycle() {
     m_askedNow = false;
+    // A cycle asked for during a gesture runs as soon as the gesture ends.
+    if (m_pendingAfterGesture) {
+        while (m_flags.gestureActive.load() && !m_flags.exitRequested.load())
+            sleepFor(kWaitTickMs);
+        m_pendingAfterGesture = false;
+        m_askedNow = true;
+        return;
+    }
     if (!m_flags.sendReceiveNow.load()) {
-        const int ticks = m_flags.idleTicks.load();
-        for (int i = 0; i < ticks; ++i) {
-            if (m_flags.exitRequested.load() || m_flags.sendReceiveNow.load())
+        const auto period = std::chrono::milliseconds(
+            std::max(1, scaledPeriod(m_flags.idleTicks.load() * kWaitTickMs)));
+        const auto deadline = std::chrono::steady_clock::now() + period;
+        waitOnService(deadline);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (m_flags.exitRequested.load() || m_flags.sendReceiveNow.load() || m_messageWaits)
                 break;
             sleepFor(kWaitTickMs);
         }
     }
+    m_messageWaits = false;
     m_askedNow = m_flags.sendReceiveNow.exchange(0) != 0;
+}
+
+void SendReceiveWorker::waitOnService(std::chrono::steady_clock::time_point deadline) {
+    if (!m_serviceWaits || m_signedOut)
+        return;
+    const auto interrupted = [this] {
+        return m_flags.exitRequested.load() != 0 || m_flags.sendReceiveNow.load() != 0;
+    };
+    while (!interrupted()) {
+        const auto left = std::chrono::duration_cast<std::chrono::seconds>(
+            deadline - std::chrono::steady_clock::now() + std::chrono::milliseconds(999));
+        if (left.count() <= 0)
+            return;
+        switch (m_transport.waitForMessage(int(std::min<std::int64_t>(left.count(), 25)),
+                                           interrupted)) {
+        case WaitOutcome::Arrived:
+            m_messageWaits = true;
+            return;
+        case WaitOutcome::NothingYet:
+            break;
+        case WaitOutcome::Unsupported:
+            // An older service: the plain cycle it is, for the rest of the run.
+            m_serviceWaits = false;
+            return;
+        case WaitOutcome::Failed:
+        case WaitOutcome::Aborted:
+            // The rest of this period is slept; the next one tries again.
+            return;
+        }
+    }
+}
+
+bool SendReceiveWorker::waitBeforeReceiving() {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(m_waitBeforeReceiveSeconds);
+    waitOnService(deadline);
+    const bool arrived = m_messageWaits;
+    m_messageWaits = false;
+    return arrived;
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "service/waitoutcome.h"
+
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 
 class MessageStore;
@@ -27,6 +30,13 @@ public:
     // Why the service refused the last upload for good; empty when it was
     // not refused (a failure that may pass, or a missing session).
     virtual QString refusal() const { return {}; }
+    // Waits up to `seconds` for a message for this user; `abort` ends the
+    // wait early. A transport without waiting says Unsupported at once.
+    virtual WaitOutcome waitForMessage(int seconds, const std::function<bool()>& abort) {
+        Q_UNUSED(seconds);
+        Q_UNUSED(abort);
+        return WaitOutcome::Unsupported;
+    }
 };
 
 // What a Send/Receive cycle tells the window it works for. The worker calls
@@ -117,6 +127,10 @@ public:
     // One cycle without the wait; "AllowALL" is read at each receive phase.
     CycleResult runCycle();
 
+    // Before each receive phase, wait up to this long for a message to
+    // arrive (the headless companion's --wait).
+    void setWaitBeforeReceive(int seconds) { m_waitBeforeReceiveSeconds = seconds; }
+
     // True once the service refused to sign this run in again.
     bool isSignedOut() const { return m_signedOut.load(); }
     // The user has signed in again: transfers start again at the next cycle.
@@ -138,7 +152,11 @@ private:
     void receivePhase(CycleResult& result);
     Filing fileRecord(QString* receivedName);
     void confirmWithNextDownload(const QString& receivedName);
+    // Between cycles: waits on the service until a message arrives for the
+    // user, or the period is over; without that page, sleeps the period.
     void waitForNextCycle();
+    void waitOnService(std::chrono::steady_clock::time_point deadline);
+    bool waitBeforeReceiving();
     bool renewSession();
 
     const MessageStore& m_store;
@@ -153,5 +171,12 @@ private:
     std::atomic<bool> m_signedOut{false};
     // The wait before this cycle ended because the user asked for a cycle.
     bool m_askedNow = false;
+    // A cycle was asked for while a gesture held transfers back.
+    bool m_pendingAfterGesture = false;
+    // The service said a message waits.
+    bool m_messageWaits = false;
+    // False once the service turned out not to have the waiting page.
+    bool m_serviceWaits = true;
+    int m_waitBeforeReceiveSeconds = 0;
     QString m_toConfirm;
 };

@@ -28,6 +28,9 @@ public:
     void setReceived(const QString& name) override { m_received = name; }
     bool sessionGone() const override { return m_transfer.sessionGone(); }
     QString refusal() const override { return m_transfer.refusal(); }
+    WaitOutcome waitForMessage(int seconds, const std::function<bool()>& abort) override {
+        return m_transfer.WaitForMessage(m_userId, seconds, abort);
+    }
 
     // The new session cookie lands in the shared cookie store, where the
     // next transfer picks it up.

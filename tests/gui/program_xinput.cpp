@@ -303,6 +303,14 @@ void ProgramXInput::holdingSpaceSendsOneMessage() {
     QCOMPARE(added.size(), 1);
     const QString stem = *added.cbegin();
     QVERIFY2(stem.startsWith(kSender + QLatin1Char(';')), qPrintable(stem));
+    // It goes out at once, not at the next cycle.
+    QVERIFY2(
+        waitFor(
+            [&] {
+                return filedPath(stem, QStringLiteral(".wmv")).contains(QLatin1String("/Sent/"));
+            },
+            kSettleMs),
+        "the message was not sent at once");
 
     const Probe media = probe(filedPath(stem, QStringLiteral(".wmv")));
     QVERIFY2(media.errors.isEmpty(), qPrintable(media.errors));
