@@ -9,6 +9,10 @@
 #include <QFile>
 #include <QTest>
 
+#include <atomic>
+
+#include <thread>
+
 // Upload and download on the wire, against scripted replies: the exact body
 // of an upload, how its reply is judged, and how a download's reply becomes
 // a record on disk or nothing at all.
@@ -44,6 +48,9 @@ private Q_SLOTS:
     void downloadKeepsStaleTargetOnFailure();
     void downloadStalledReplyGivesUp();
     void downloadIntoMissingFolder();
+
+    void waitOutcomes_data();
+    void waitOutcomes();
 
 private:
     static QByteArray bodyOf(const QByteArray& request);
@@ -400,6 +407,58 @@ void TestMessageTransfer::downloadIntoMissingFolder() {
     QCOMPARE(transfer.DownloadMessage(target, "bob"), 0);
     server.stop();
     QCOMPARE(server.connectionCount(), 0);
+}
+
+void TestMessageTransfer::waitOutcomes_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("stall");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<bool>("sessionGone");
+    const auto text = [](const QByteArray& body) {
+        return ScriptedServer::http(200, "text/plain", body).raw;
+    };
+    QTest::newRow("a message waits") << text("OK") << false << int(WaitOutcome::Arrived) << false;
+    QTest::newRow("time is up") << text("ERROR: No message is waiting.") << false
+                                << int(WaitOutcome::NothingYet) << false;
+    QTest::newRow("an older service")
+        << ScriptedServer::http(404, "text/plain", "Page not found.").raw << false
+        << int(WaitOutcome::Unsupported) << false;
+    QTest::newRow("session gone") << text("ERROR: You are not signed in.") << false
+                                  << int(WaitOutcome::Failed) << true;
+    QTest::newRow("no reply at all") << QByteArray() << false << int(WaitOutcome::Failed) << false;
+    QTest::newRow("closing while it waits")
+        << QByteArray() << true << int(WaitOutcome::Aborted) << false;
+}
+
+void TestMessageTransfer::waitOutcomes() {
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, stall);
+    QFETCH(int, outcome);
+    QFETCH(bool, sessionGone);
+    ScriptedServer server;
+    ScriptedServer::Reply r = ScriptedServer::raw(reply);
+    r.stall = stall;
+    server.enqueue(r);
+    MessageTransfer transfer(server.baseUrl());
+    // A stalled wait ends only when the caller says so.
+    std::atomic<bool> closing{false};
+    std::thread closer;
+    if (stall)
+        closer = std::thread([&] {
+            while (server.requests().isEmpty())
+                std::this_thread::yield();
+            closing = true;
+        });
+    const WaitOutcome got =
+        transfer.WaitForMessage(QStringLiteral("bob"), 20, [&] { return closing.load(); });
+    if (closer.joinable())
+        closer.join();
+    server.stop();
+    QCOMPARE(int(got), outcome);
+    QCOMPARE(transfer.sessionGone(), sessionGone);
+    const QList<QByteArray> requests = server.requests();
+    QCOMPARE(requests.size(), 1);
+    QVERIFY(requests.front().startsWith("GET /zeb/wait.asp?id=bob&timeout=20 "));
 }
 
 QTEST_GUILESS_MAIN(TestMessageTransfer)

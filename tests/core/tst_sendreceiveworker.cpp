@@ -11,6 +11,7 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <mutex>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -55,6 +56,21 @@ public:
     bool sessionGone() const override { return signedOut; }
     bool signInAgain() override { return false; }
     QString refusal() const override { return lastRefusal; }
+    // Answers from the list; with none left, waits until told to stop.
+    WaitOutcome waitForMessage(int, const std::function<bool()>& abort) override {
+        ++waits;
+        {
+            std::lock_guard lock(waitMutex);
+            if (!waitAnswers.isEmpty())
+                return waitAnswers.takeFirst();
+        }
+        while (!abort())
+            std::this_thread::yield();
+        return WaitOutcome::Aborted;
+    }
+    std::mutex waitMutex;
+    QList<WaitOutcome> waitAnswers{WaitOutcome::Unsupported};
+    std::atomic<int> waits{0};
     QList<Upload> uploads;
     // Refused without a reason (a failure that may pass) ...
     QStringList refused;
@@ -122,6 +138,8 @@ private Q_SLOTS:
     void firstCycleSweepsAbandonedWorkingFiles();
     void gestureSkipsTransfers();
     void earlyCycleAndExit();
+    void waitingOnTheService_data();
+    void waitingOnTheService();
 
 private:
     std::unique_ptr<SendReceiveWorker> makeWorker();
@@ -153,6 +171,8 @@ void TestSendReceiveWorker::init() {
     m_transport.confirmations.clear();
     m_transport.waiting.clear();
     m_transport.downloads = 0;
+    m_transport.waitAnswers = {WaitOutcome::Unsupported};
+    m_transport.waits = 0;
     m_observer.signedOuts = 0;
     m_observer.refusals.clear();
     m_observer.statuses.clear();
@@ -483,6 +503,47 @@ void TestSendReceiveWorker::earlyCycleAndExit() {
     QTRY_COMPARE(m_observer.allCounts.load(), 2);
     QVERIFY(QFile::exists(m_folder + "/Inbox/alice;7.wmv"));
     QCOMPARE(m_stopped.load(), 0);
+    m_exit = 1;
+    thread.join();
+    QCOMPARE(m_stopped.load(), 1);
+}
+
+void TestSendReceiveWorker::waitingOnTheService_data() {
+    QTest::addColumn<QList<WaitOutcome>>("answers");
+    QTest::addColumn<bool>("cycleWithoutAsking");
+    QTest::addColumn<int>("waitsAfterAsking");
+    // The next cycle starts as soon as the service says a message waits.
+    QTest::newRow("a message arrives")
+        << QList<WaitOutcome>{WaitOutcome::NothingYet, WaitOutcome::Arrived} << true << 3;
+    // A service without the page: the plain period it is, never asked again.
+    QTest::newRow("an older service") << QList<WaitOutcome>{WaitOutcome::Unsupported} << false << 1;
+    // A failed wait sleeps out the period, and tries again after the next cycle.
+    QTest::newRow("a failed wait") << QList<WaitOutcome>{WaitOutcome::Failed} << false << 2;
+}
+
+void TestSendReceiveWorker::waitingOnTheService() {
+    QFETCH(QList<WaitOutcome>, answers);
+    QFETCH(bool, cycleWithoutAsking);
+    QFETCH(int, waitsAfterAsking);
+    m_transport.waitAnswers = answers;
+    m_idle = 100000; // a period far longer than the test may take
+    auto worker = makeWorker();
+    std::thread thread([&worker] { worker->run(); });
+    auto stop = qScopeGuard([&] {
+        m_exit = 1;
+        thread.join();
+    });
+    if (cycleWithoutAsking) {
+        QTRY_COMPARE(m_observer.allCounts.load(), 2);
+    } else {
+        QTRY_COMPARE(m_transport.waits.load(), int(answers.size()));
+        QCOMPARE(m_observer.allCounts.load(), 1);
+        m_now = 1;
+        QTRY_COMPARE(m_observer.allCounts.load(), 2);
+    }
+    QTRY_COMPARE(m_transport.waits.load(), waitsAfterAsking);
+    // Closing ends a wait that is under way.
+    stop.dismiss();
     m_exit = 1;
     thread.join();
     QCOMPARE(m_stopped.load(), 1);

@@ -16,6 +16,7 @@
 #include "service/messagetransfer.h"
 #include "service/sendreceive.h"
 #include "service/servicetransport.h"
+#include "service/uploadbody.h"
 #include "store/contactlist.h"
 #include "store/inboxlist.h"
 #include "store/messagestore.h"
@@ -45,6 +46,7 @@ private Q_SLOTS:
     void outboxIsSentByTheWorker();
     void recordedMessageReachesTwoContacts();
     void refusalAndEndedSessionAreToldOnce();
+    void messageArrivesInSecondsAndClosingIsPrompt();
 
 private:
     void signIn(const QString& user, const QString& password);
@@ -299,6 +301,42 @@ void TestMainWindowService::refusalAndEndedSessionAreToldOnce() {
     QSignalSpy finished(&dialog, &QDialog::finished);
     dialog.close();
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+}
+
+// With the real 30-second cycle, a message posted while the recipient's
+// window waits arrives within seconds, and closing does not wait out the
+// pending wait.
+void TestMainWindowService::messageArrivesInSecondsAndClosingIsPrompt() {
+    setTimerScale(1.0);
+    auto restoreScale = qScopeGuard([] { setTimerScale(0.05); });
+    const QString erin = QStringLiteral("erin@example.org");
+    const QString erinPassword = m_server.createAccount(erin);
+    const QByteArray alice = m_server.signIn(QStringLiteral("alice@example.org"), m_alicePassword);
+    QVERIFY(!alice.isEmpty());
+    const auto post = [&](int number) {
+        const QString name = erin + QStringLiteral(";alice@example.org;") + QString::number(number);
+        QByteArray body = uploadHeaderBlock(name, QStringLiteral("alice@example.org"), erin, {}) +
+                          QByteArray(3000, 'v');
+        body.append(QByteArray(uploadBodyLength(3000) - body.size(), '\0'));
+        return simpleHttpRequest(
+                   m_server.port(), "POST", "/zeb/post.asp",
+                   {"Content-Length: " + QByteArray::number(body.size()), "Cookie: " + alice}, body)
+            .body;
+    };
+    QCOMPARE(post(1), QByteArray("OK"));
+    signIn(erin, erinPassword);
+    CMainDialog dialog;
+    dialog.timers().stop(kTimerSignIn);
+    dialog.show();
+    QVERIFY(dialog.completeSignIn());
+    // The first cycle brings the first message; the next is 30 s away.
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.inboxList()->count(), 1, 20000);
+    QCOMPARE(post(2), QByteArray("OK"));
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.inboxList()->count(), 2, 10000);
+
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    dialog.close();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
 }
 
 QTEST_MAIN(TestMainWindowService)
