@@ -88,6 +88,7 @@ private Q_SLOTS:
     void unconfirmedMessageComesAgainAsOneRow();
     void unknownRecipientIsRefusedAndKept();
     void serviceDownKeepsFiles();
+    void waitingReceiverGetsMessageSentMeanwhile();
     void serverKilledDuringUpload();
     void serverKilledDuringDownload();
 
@@ -287,6 +288,21 @@ void TestMessageRoad::unknownRecipientIsRefusedAndKept() {
     const SyncRun retried = sync(m_alice, {}, {QStringLiteral("--retry-failed")});
     QVERIFY(retried.err.contains(QLatin1String("INVALID")));
     QCOMPARE(retried.exitCode, 3);
+}
+
+void TestMessageRoad::waitingReceiverGetsMessageSentMeanwhile() {
+    // Bob's run waits for a message before receiving; alice sends while it
+    // waits.
+    QProcess bob;
+    startSync(bob, m_bob, {}, {QStringLiteral("--wait"), QStringLiteral("20")});
+    QVERIFY(bob.waitForStarted());
+    queueMessage(m_alice, m_bob.id, 11);
+    QCOMPARE(sync(m_alice).exitCode, 0);
+    QVERIFY(bob.waitForFinished(60000));
+    QCOMPARE(bob.exitCode(), 0);
+    const QString out = QString::fromUtf8(bob.readAllStandardOutput());
+    QVERIFY2(out.contains(QStringLiteral("received ") + m_alice.id + QStringLiteral(";11")),
+             qPrintable(out));
 }
 
 void TestMessageRoad::serviceDownKeepsFiles() {
