@@ -88,7 +88,10 @@ void WaitingRoom::keepDeadlines() {
             return;
         if (m_deadlines.empty())
             m_wake.wait(lock);
-        else
-            m_wake.wait_until(lock, m_deadlines.begin()->first);
+        else {
+            // A copy: the entry may go while the lock is released.
+            const auto next = m_deadlines.begin()->first;
+            m_wake.wait_until(lock, next);
+        }
     }
 }

@@ -71,6 +71,7 @@ private Q_SLOTS:
     void cleanup();
     void slowIdleAndFloodingConnectionsLeaveServiceServing();
     void headerFloodIsCutAndMemoryStaysBounded();
+    void connectionsPerAddressAreBounded();
     void accountRequestBurstsAreLimited_data();
     void accountRequestBurstsAreLimited();
     void fullQueueRefusesUntilFetched();
@@ -190,6 +191,22 @@ void TestHostileClients::headerFloodIsCutAndMemoryStaysBounded() {
              qPrintable(QStringLiteral("%1 KiB before, %2 KiB at the peak").arg(before).arg(peak)));
     // And it still answers.
     QCOMPARE(m_server->get("/zeb/ad.asp").status, 200);
+}
+
+void TestHostileClients::connectionsPerAddressAreBounded() {
+    QVERIFY(startServer({QStringLiteral("--max-connections-per-address"), QStringLiteral("20")}));
+    QList<int> many;
+    for (int i = 0; i < 30; ++i) {
+        const int fd = connectTo(m_server->port());
+        QVERIFY(fd >= 0);
+        many << fd;
+    }
+    m_open << many;
+    // The kernel takes every connection; the server closes those beyond 20.
+    QTRY_COMPARE_WITH_TIMEOUT(std::count_if(many.cbegin(), many.cend(), closedByServer), 10, 10000);
+    closeAll(m_open);
+    // Once they are gone, the address is served again.
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->get("/zeb/ad.asp").status, 200, 10000);
 }
 
 void TestHostileClients::accountRequestBurstsAreLimited_data() {
