@@ -15,7 +15,7 @@
 // and a normal client's sign-in is timed meanwhile.
 //
 // bench_latency [--messages N] [--messages-without-wait N] [--waiters N]
-//               [--skip-delivery] [--skip-waiters]
+//               [--renewals N] [--skip-delivery] [--skip-waiters]
 
 #include "app/clientcore.h"
 #include "app/synconce.h"
@@ -46,6 +46,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
@@ -360,6 +361,7 @@ struct Waiter {
     int fd = -1;
     QByteArray reply;
     bool sent = false;
+    Clock::time_point sentAt;
 };
 
 // Keeps one wait.asp request pending per account over raw sockets, on its
@@ -424,7 +426,7 @@ private:
         return true;
     }
 
-    void answered(Waiter& waiter) {
+    void answered(Waiter& waiter, int error) {
         const qsizetype bodyAt = waiter.reply.indexOf("\r\n\r\n");
         const QByteArray body = bodyAt < 0 ? QByteArray() : waiter.reply.mid(bodyAt + 4);
         if (body.startsWith("OK")) {
@@ -435,6 +437,11 @@ private:
             ++m_other;
             const std::lock_guard lock(m_mutex);
             m_lastOther = waiter.reply.left(200);
+            // A cut without an answer says only when and how it came.
+            if (waiter.reply.isEmpty())
+                m_lastOther = "no answer, cut after " +
+                              QByteArray::number(msSince(waiter.sentAt), 'f', 0) + " ms" +
+                              (error != 0 ? ": " + QByteArray(std::strerror(error)) : "");
         }
     }
 
@@ -464,10 +471,12 @@ private:
                     // The request is a few hundred bytes: one send fits it.
                     const ssize_t n = ::send(waiter.fd, waiter.request.constData(),
                                              size_t(waiter.request.size()), MSG_NOSIGNAL);
-                    if (n == waiter.request.size())
+                    if (n == waiter.request.size()) {
                         waiter.sent = true;
-                    else
+                        waiter.sentAt = Clock::now();
+                    } else {
                         closeWaiter(waiter);
+                    }
                     continue;
                 }
                 char buffer[4096];
@@ -476,7 +485,7 @@ private:
                     waiter.reply.append(buffer, n);
                 } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
                     // The service closes after an HTTP/1.0 answer: renew.
-                    answered(waiter);
+                    answered(waiter, n == 0 ? 0 : errno);
                     closeWaiter(waiter);
                 }
             }
@@ -513,7 +522,7 @@ void printStatus(const char* when, const ProcessStatus& status) {
                 double(status.rssKiB) / 1024.0, double(status.peakKiB) / 1024.0, status.threads);
 }
 
-bool measureWaiters(int count) {
+bool measureWaiters(int count, int renewals) {
     ServerProcess server;
     if (!server.start()) {
         std::fprintf(stderr, "server: %s\n", qPrintable(server.errorString()));
@@ -554,11 +563,16 @@ bool measureWaiters(int count) {
     int failures = 0;
     const std::vector<double> signIns = timeSignIns(server, normalUser, normalPassword, &failures);
 
-    // Past the 25 s the service holds a wait: every waiter has been answered
-    // and is waiting again.
-    while (msSince(waitingSince) < 32000)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const ProcessStatus renewed = readStatus(server.processId());
+    // Past the 25 s the service holds a wait, every waiter has been answered
+    // and is waiting again; more rounds show whether renewing costs memory
+    // for good.
+    std::vector<ProcessStatus> rounds;
+    for (int round = 1; round <= std::max(1, renewals); ++round) {
+        while (msSince(waitingSince) < 25000.0 * round + 7000.0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        rounds.push_back(readStatus(server.processId()));
+    }
+    const ProcessStatus renewed = rounds.back();
     const int pendingRenewed = crowd.pending();
     const std::vector<double> signInsRenewed =
         timeSignIns(server, normalUser, normalPassword, &failures);
@@ -566,7 +580,10 @@ bool measureWaiters(int count) {
 
     printStatus("alone", idleStatus);
     printStatus("with the waits pending", waiting);
-    printStatus("after the waits were renewed", renewed);
+    for (size_t round = 0; round < rounds.size(); ++round) {
+        const QByteArray when = QByteArray("after renewal round ") + QByteArray::number(round + 1);
+        printStatus(when.constData(), rounds[round]);
+    }
     std::printf("  waits pending after renewal: %d; answers: %d nothing waiting, %d message, "
                 "%d other; connect failures %d\n",
                 pendingRenewed, crowd.answeredNothing(), crowd.answeredArrived(),
@@ -601,6 +618,7 @@ int main(int argc, char** argv) {
     const int withWait = optionInt(arguments, QStringLiteral("--messages"), 100);
     const int withoutWait = optionInt(arguments, QStringLiteral("--messages-without-wait"), 10);
     const int waiters = optionInt(arguments, QStringLiteral("--waiters"), 1000);
+    const int renewals = optionInt(arguments, QStringLiteral("--renewals"), 1);
     qputenv("CLIPNOTE_SERVER_BIN", CLIPNOTE_SERVER_PROGRAM);
     http::initialise();
     bool ok = true;
@@ -634,7 +652,7 @@ int main(int argc, char** argv) {
 
     if (waiters > 0 && !arguments.contains(QStringLiteral("--skip-waiters"))) {
         std::printf("%d clients waiting on wait.asp:\n", waiters);
-        ok = measureWaiters(waiters) && ok;
+        ok = measureWaiters(waiters, renewals) && ok;
     }
     http::cleanup();
     return ok ? 0 : 1;
