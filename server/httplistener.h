@@ -10,8 +10,8 @@
 // What the listener allows each connection, so that slow, idle or hostile
 // clients cost a bounded amount and never hold up the others.
 struct ListenerLimits {
-    int maxConnections = 4096;
-    int maxConnectionsPerAddress = 1024;
+    int maxConnections = 8192;
+    int maxConnectionsPerAddress = 2048;
     // A request head (or, between requests, the next one) must be complete
     // this long after it started; a connection that dawdles is cut.
     std::chrono::seconds headTimeout{10};

@@ -3,11 +3,14 @@
 #include "serverlog.h"
 #include "serveroptions.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <pthread.h>
+#include <string>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -31,6 +34,30 @@ void watchStopSignals(ClipnoteServer& server, const std::atomic<bool>& finished)
         }
     }
 }
+// Every connection is a descriptor, and the usual soft limit (1024) is far
+// below the connections the service allows: it is raised as far as the hard
+// limit lets, and the connection bound follows what there is.
+void fitDescriptorLimit(ServerOptions& options) {
+    constexpr rlim_t kSpare = 256; // database, message files, mail, the listener
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    const rlim_t wanted = rlim_t(options.maxConnections) + kSpare;
+    if (limit.rlim_cur < wanted) {
+        limit.rlim_cur =
+            limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+        const int fits = limit.rlim_cur > kSpare * 2 ? int(limit.rlim_cur - kSpare) : int(kSpare);
+        logServerProblem("only " + std::to_string(limit.rlim_cur) +
+                         " open files are allowed: at most " + std::to_string(fits) +
+                         " connections");
+        options.maxConnections = fits;
+        options.maxConnectionsPerAddress = std::min(options.maxConnectionsPerAddress, fits);
+    }
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -51,7 +78,9 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    ClipnoteServer server(line.options);
+    ServerOptions options = line.options;
+    fitDescriptorLimit(options);
+    ClipnoteServer server(options);
     std::string error;
     if (!server.start(&error)) {
         logServerProblem(error);

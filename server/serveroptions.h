@@ -35,8 +35,8 @@ struct ServerOptions {
     // the server's connections: open connections in all and per client
     // address, the seconds a client may take for a whole request head, and
     // the seconds a connection may stay silent.
-    int maxConnections = 4096;
-    int maxConnectionsPerAddress = 1024;
+    int maxConnections = 8192;
+    int maxConnectionsPerAddress = 2048;
     std::chrono::seconds headTimeout{10};
     std::chrono::seconds idleTimeout{60};
 

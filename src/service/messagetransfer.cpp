@@ -379,18 +379,6 @@ int MessageTransfer::DownloadMessage(const QString& targetPath, const QString& u
 }
 
 namespace {
-struct WaitProgress {
-    std::function<bool()> abort;
-    bool aborted = false;
-};
-
-int checkWaitAbort(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    auto* progress = static_cast<WaitProgress*>(user);
-    if (progress->abort && progress->abort())
-        progress->aborted = true;
-    return progress->aborted ? 1 : 0;
-}
-
 size_t keepWaitReply(char* data, size_t size, size_t count, void* user) {
     auto* reply = static_cast<QByteArray*>(user);
     const size_t n = size * count;
@@ -400,34 +388,64 @@ size_t keepWaitReply(char* data, size_t size, size_t count, void* user) {
     reply->append(data, qsizetype(n));
     return n;
 }
+
+// How often a pending wait looks whether it is still wanted: a recording
+// filed meanwhile goes out within this, and closing is not held up.
+constexpr int kWaitCheckMs = 50;
 } // namespace
 
 WaitOutcome MessageTransfer::WaitForMessage(const QString& userId, int seconds,
                                             std::function<bool()> abort) {
     m_sessionGone = false;
     seconds = qBound(1, seconds, 25);
-    const QString page = pagePath(QStringLiteral("zeb/wait.asp"),
-                                  {{QStringLiteral("id"), userId},
-                                   {QStringLiteral("timeout"), QString::number(seconds)}});
+    const QString page = pagePath(
+        QStringLiteral("zeb/wait.asp"),
+        {{QStringLiteral("id"), userId}, {QStringLiteral("timeout"), QString::number(seconds)}});
     CURL* h = openHandle((m_base + page).toUtf8(), m_connectTimeoutMs);
     if (!h)
         return WaitOutcome::Failed;
+    CURLM* multi = curl_multi_init();
+    if (!multi) {
+        curl_easy_cleanup(h);
+        return WaitOutcome::Failed;
+    }
     QByteArray reply;
-    WaitProgress progress{std::move(abort)};
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, keepWaitReply);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkWaitAbort);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &progress);
     // The service answers by itself after `seconds`; a little more covers
     // the way there and back.
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(seconds + 15) * 1000);
-    const CURLcode rc = curl_easy_perform(h);
+    curl_multi_add_handle(multi, h);
+    // The transfer is driven here rather than by curl_easy_perform, so the
+    // wait can be given up between two looks at the socket.
+    bool aborted = false;
+    int running = 1;
+    CURLcode rc = CURLE_OK;
+    while (true) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            rc = CURLE_RECV_ERROR;
+            break;
+        }
+        if (running == 0) {
+            int left = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi, &left))
+                if (message->msg == CURLMSG_DONE)
+                    rc = message->data.result;
+            break;
+        }
+        if (abort && abort()) {
+            aborted = true;
+            break;
+        }
+        curl_multi_poll(multi, nullptr, 0, kWaitCheckMs, nullptr);
+    }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    curl_multi_remove_handle(multi, h);
     curl_easy_cleanup(h);
-    if (progress.aborted)
+    curl_multi_cleanup(multi);
+    if (aborted)
         return WaitOutcome::Aborted;
     if (rc != CURLE_OK)
         return WaitOutcome::Failed;

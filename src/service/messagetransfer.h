@@ -56,8 +56,8 @@ public:
                         const QString& received = QString());
 
     // Waits up to `seconds` (the service allows at most 25) until a message
-    // waits for userId ("zeb/wait.asp"). `abort` is asked about once a
-    // second and ends the wait early when it says true.
+    // waits for userId ("zeb/wait.asp"). `abort` is asked about every 50 ms
+    // and ends the wait early when it says true.
     WaitOutcome WaitForMessage(const QString& userId, int seconds, std::function<bool()> abort);
 
     // How the last download's reply arrived: the number of pieces read, the

@@ -40,8 +40,8 @@ void TestServerOptions::defaults() {
     QCOMPARE(line.options.queueLimits.files, std::uint64_t(500));
     QCOMPARE(line.options.queueLimits.bytes, std::uint64_t(1073741824));
     QCOMPARE(line.options.expireDays, 30);
-    QCOMPARE(line.options.maxConnections, 4096);
-    QCOMPARE(line.options.maxConnectionsPerAddress, 1024);
+    QCOMPARE(line.options.maxConnections, 8192);
+    QCOMPARE(line.options.maxConnectionsPerAddress, 2048);
     QCOMPARE(line.options.headTimeout, std::chrono::seconds(10));
     QCOMPARE(line.options.idleTimeout, std::chrono::seconds(60));
 }
