@@ -98,6 +98,10 @@ CMainDialog::~CMainDialog() {
     m_worker.reset();
     saveWindowRect();
     m_tray->remove();
+    // Popups still showing for this window go with it.
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* popup = qobject_cast<CNotification*>(widget); popup && popup->owner() == this)
+            delete popup;
     if (g_pMainDialog == this)
         g_pMainDialog = nullptr;
 }

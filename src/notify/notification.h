@@ -50,6 +50,7 @@ public:
                                   const QString& messageName);
 
     void setOwner(QObject* owner) { m_owner = owner; }
+    QObject* owner() const { return m_owner; }
     const QString& messageName() const { return m_messageName; }
     // The full sender line, before any shortening to fit.
     const QString& senderLine() const { return m_sender; }
