@@ -22,7 +22,7 @@
 #include "platform/tempfolder.h"
 #include "serverprocess.h"
 #include "service/httpshared.h"
-#include "service/sendreceive.h"
+#include "service/sendreceiveworker.h"
 #include "service/serviceaddress.h"
 #include "service/servicetransport.h"
 #include "store/messagestore.h"

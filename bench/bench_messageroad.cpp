@@ -6,10 +6,10 @@
 #include "app/clientcore.h"
 #include "app/synconce.h"
 #include "platform/tempfolder.h"
-#include "service/httpshared.h"
-#include "service/sendreceive.h"
-#include "service/servicetransport.h"
 #include "serverprocess.h"
+#include "service/httpshared.h"
+#include "service/sendreceiveworker.h"
+#include "service/servicetransport.h"
 #include "store/messagestore.h"
 #include "testenvironment.h"
 
@@ -62,10 +62,10 @@ Cycles runAs(ClientCore& core, const QString& user, const QString& password,
     const MessageStore store(core.m_strFolder);
     const auto transport = makeServiceTransport(core.service(), user);
     std::atomic<int> exitRequested{0}, gesture{0}, busy{0}, idle{0}, stopped{0};
-    SendReceiveWorker worker(store, user, GetTempPath(), *transport, observer,
-                             WorkerFlags{exitRequested, gesture, busy, idle, stopped,
-                                         core.m_bSendReceiveNow},
-                             [](const QString&, int defaultValue) { return defaultValue; });
+    SendReceiveWorker worker(
+        store, user, GetTempPath(), *transport, observer,
+        WorkerFlags{exitRequested, gesture, busy, idle, stopped, core.m_bSendReceiveNow},
+        [](const QString&, int defaultValue) { return defaultValue; });
     while (!done(result)) {
         const auto cycle = worker.runCycle();
         result.total.sent += cycle.sent;
@@ -115,17 +115,16 @@ int main(int argc, char** argv) {
     const Cycles sent = runAs(core, alice, alicePassword, appFolder, observer,
                               [](const Cycles& c) { return c.total.sent >= 2 * kMessages; });
     const qint64 sendMs = clock.elapsed();
-    const Cycles received =
-        runAs(core, bob, bobPassword, appFolder, observer,
-              [](const Cycles& c) { return c.total.received >= 2 * kMessages; });
+    const Cycles received = runAs(core, bob, bobPassword, appFolder, observer, [](const Cycles& c) {
+        return c.total.received >= 2 * kMessages;
+    });
     const qint64 totalMs = clock.elapsed();
     const long peak = peakMemoryKiB(server.processId());
     core.CloseSession();
     server.stop();
 
     std::printf("messages: %d (%d files sent in %d cycles, %d files received in %d cycles)\n",
-                kMessages, sent.total.sent, sent.cycles, received.total.received,
-                received.cycles);
+                kMessages, sent.total.sent, sent.cycles, received.total.received, received.cycles);
     std::printf("send phase: %lld ms, whole road: %lld ms\n", static_cast<long long>(sendMs),
                 static_cast<long long>(totalMs));
     std::printf("messages per second, end to end: %.1f\n",

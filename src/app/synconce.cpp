@@ -4,7 +4,7 @@
 #include "platform/profile.h"
 #include "platform/tempfolder.h"
 #include "service/replytext.h"
-#include "service/sendreceive.h"
+#include "service/sendreceiveworker.h"
 #include "service/serviceaddress.h"
 #include "service/servicetransport.h"
 #include "store/messagestore.h"
@@ -110,7 +110,7 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
     if (userId.isEmpty() || !readPassword(arguments, passwordInput, &password)) {
         std::fprintf(
             err, "usage: clipnote --sync-once --user ID [--password-file FILE] [--retry-failed]\n"
-                          "       [--wait SECONDS]\n"
+                 "       [--wait SECONDS]\n"
                  "(the password is read from standard input without a file)\n");
         return kBadArguments;
     }

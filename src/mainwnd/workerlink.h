@@ -1,7 +1,7 @@
 #pragma once
 
 #include "service/savingworker.h"
-#include "service/sendreceive.h"
+#include "service/sendreceiveworker.h"
 
 #include <QPointer>
 

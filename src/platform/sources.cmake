@@ -2,14 +2,12 @@
 list(APPEND CLIPNOTE_CORE_SOURCES
     platform/alert.cpp
     platform/filestatus.cpp
+    platform/helpers.cpp
     platform/messages.h
     platform/privatefile.cpp
     platform/profile.cpp
     platform/resources.cpp
     platform/tempfolder.cpp
-    platform/ticks.cpp
-    platform/timerscale.cpp
-    platform/trimright.cpp
     platform/windowtimers.cpp)
 list(APPEND CLIPNOTE_WIDGET_SOURCES
     platform/dialogbuttons.cpp

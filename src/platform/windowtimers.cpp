@@ -1,6 +1,6 @@
 #include "platform/windowtimers.h"
 
-#include "platform/timerscale.h"
+#include "platform/helpers.h"
 
 void WindowTimers::start(int id, int periodMs) {
     m_timers[id].start(scaledPeriod(periodMs), m_owner);

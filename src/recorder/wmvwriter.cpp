@@ -1,7 +1,7 @@
 #include "recorder/wmvwriter.h"
 
 #include "platform/alert.h"
-#include "platform/ticks.h"
+#include "platform/helpers.h"
 #include "recorder/wmvaudioencoder.h"
 #include "recorder/wmvcontainer.h"
 #include "recorder/wmvprofiles.h"

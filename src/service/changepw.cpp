@@ -2,8 +2,8 @@
 
 #include "app/clientcore.h"
 #include "platform/dialogbuttons.h"
+#include "platform/helpers.h"
 #include "platform/messagebox.h"
-#include "platform/trimright.h"
 #include "platform/waitcursor.h"
 #include "service/replytext.h"
 #include "service/serviceaddress.h"

@@ -1,6 +1,6 @@
 #include "service/messagerecord.h"
 
-#include "platform/trimright.h"
+#include "platform/helpers.h"
 #include "service/recorddate.h"
 
 #include <QIODevice>

@@ -1,6 +1,6 @@
 #include "service/pagesession.h"
 
-#include "platform/timerscale.h"
+#include "platform/helpers.h"
 #include "service/httpshared.h"
 #include "service/servicesession.h"
 

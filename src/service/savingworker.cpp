@@ -1,6 +1,6 @@
 #include "service/savingworker.h"
 
-#include "service/sendreceive.h"
+#include "service/sendreceiveworker.h"
 #include "store/messagestore.h"
 
 #include <QFile>

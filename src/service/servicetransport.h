@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/sendreceive.h"
+#include "service/sendreceiveworker.h"
 
 #include <functional>
 #include <memory>

@@ -8,7 +8,7 @@ list(APPEND CLIPNOTE_CORE_SOURCES
     service/recorddate.cpp
     service/replytext.cpp
     service/savingworker.cpp
-    service/sendreceive.cpp
+    service/sendreceiveworker.cpp
     service/servicesession.cpp
     service/servicetransport.cpp
     service/serviceaddress.cpp

@@ -1,8 +1,8 @@
 #include "store/addcontact.h"
 
 #include "platform/dialogbuttons.h"
+#include "platform/helpers.h"
 #include "platform/messagebox.h"
-#include "platform/trimright.h"
 
 #include <QFormLayout>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 #include "store/messagestore.h"
 
 #include "platform/filestatus.h"
-#include "platform/ticks.h"
+#include "platform/helpers.h"
 #include "store/folderlisting.h"
 #include "store/replacingfile.h"
 #include "store/storenames.h"

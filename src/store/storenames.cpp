@@ -1,6 +1,6 @@
 #include "store/storenames.h"
 
-#include "platform/ticks.h"
+#include "platform/helpers.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/timerscale.h"
+#include "platform/helpers.h"
 #include "scriptedserver.h"
 #include "service/httpshared.h"
 #include "service/pagesession.h"

@@ -1,5 +1,5 @@
 #include "service/savingworker.h"
-#include "service/sendreceive.h"
+#include "service/sendreceiveworker.h"
 #include "store/messagestore.h"
 #include "storefixture.h"
 

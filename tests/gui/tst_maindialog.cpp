@@ -2,10 +2,10 @@
 #include "app/userfolderlock.h"
 #include "mainwnd/maindialog.h"
 #include "modal.h"
+#include "platform/helpers.h"
 #include "platform/messagebox.h"
 #include "platform/messages.h"
 #include "platform/profile.h"
-#include "platform/timerscale.h"
 #include "service/login.h"
 #include "testenvironment.h"
 

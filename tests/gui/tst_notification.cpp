@@ -1,6 +1,6 @@
 #include "notify/notification.h"
+#include "platform/helpers.h"
 #include "platform/messages.h"
-#include "platform/timerscale.h"
 #include "postedevents.h"
 #include "testenvironment.h"
 

@@ -4,7 +4,7 @@
 #include "service/messagetransfer.h"
 #include "service/pagefetch.h"
 #include "service/replytext.h"
-#include "service/sendreceive.h"
+#include "service/sendreceiveworker.h"
 #include "service/serviceaddress.h"
 #include "service/servicetransport.h"
 #include "store/messagestore.h"

@@ -1,10 +1,10 @@
-#include "platform/timerscale.h"
+#include "platform/helpers.h"
 
-#include <QString>
 #include <QtGlobal>
 
 #include <atomic>
 #include <cmath>
+#include <ctime>
 
 namespace {
 double initialScale() {
@@ -19,6 +19,18 @@ std::atomic<double>& scale() {
 }
 } // namespace
 
+std::uint32_t GetTickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_BOOTTIME, &ts);
+    const auto ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                    static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<std::uint32_t>(ms);
+}
+
+QString tickText(std::uint32_t tick) {
+    return QString::number(static_cast<std::int32_t>(tick));
+}
+
 int scaledPeriod(int milliseconds) {
     if (milliseconds <= 0)
         return milliseconds;
@@ -32,4 +44,12 @@ void setTimerScale(double factor) {
 
 double timerScale() {
     return scale().load();
+}
+
+QString withoutTrailingBlanks(QString text) {
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1).isSpace())
+        --end;
+    text.truncate(end);
+    return text;
 }

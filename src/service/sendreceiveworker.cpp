@@ -1,7 +1,7 @@
-#include "service/sendreceive.h"
+#include "service/sendreceiveworker.h"
 
 #include "platform/profile.h"
-#include "platform/timerscale.h"
+#include "platform/helpers.h"
 #include "service/messagerecord.h"
 #include "store/folderlisting.h"
 #include "store/messagestore.h"
