@@ -6,7 +6,7 @@
 #include "mainwnd/recordindicator.h"
 #include "mainwnd/statusline.h"
 #include "mainwnd/trayicon.h"
-#include "mainwnd/workerlink.h"
+#include "mainwnd/workerthreads.h"
 #include "notify/notification.h"
 #include "platform/messagebox.h"
 #include "platform/messages.h"

@@ -6,7 +6,7 @@
 
 #include "app/clientcore.h"
 #include "mainwnd/recordindicator.h"
-#include "mainwnd/workerlink.h"
+#include "mainwnd/workerthreads.h"
 #include "platform/helpers.h"
 #include "platform/messagebox.h"
 #include "platform/messages.h"

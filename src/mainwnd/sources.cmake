@@ -9,4 +9,5 @@ list(APPEND CLIPNOTE_WIDGET_SOURCES
     mainwnd/selectionsummary.cpp
     mainwnd/statusline.cpp
     mainwnd/trayicon.cpp
-    mainwnd/workerlink.cpp)
+    mainwnd/windowlink.cpp
+    mainwnd/workerthreads.cpp)

@@ -1,14 +1,10 @@
-#include "mainwnd/workerlink.h"
+#include "mainwnd/workerthreads.h"
 
 #include "app/clientcore.h"
 #include "mainwnd/maindialog.h"
-#include "platform/messages.h"
 #include "platform/tempfolder.h"
 #include "service/savingworker.h"
 #include "store/messagestore.h"
-#include "store/mytabs.h"
-
-#include <QCoreApplication>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -79,84 +75,11 @@ private:
     std::vector<std::unique_ptr<Worker>> m_workers;
 };
 
-template <typename Function> void onWindow(const QPointer<CMainDialog>& window, Function function) {
-    CMainDialog* target = window.data();
-    if (!target)
-        return;
-    QMetaObject::invokeMethod(target, std::move(function), Qt::QueuedConnection);
-}
 } // namespace
 
 void lowerThreadPriority() {
     // On Linux the nice value of a thread id applies to that thread alone.
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kBelowNormalNice);
-}
-
-MainWindowLink::MainWindowLink(CMainDialog* window, const MessageStore& store)
-    : m_window(window), m_store(store) {}
-
-void MainWindowLink::setStatus(const QString& text) {
-    onWindow(m_window, [w = m_window, text] {
-        if (w)
-            w->setStatusText(text);
-    });
-}
-
-void MainWindowLink::reloadList(int folder) {
-    onWindow(m_window, [w = m_window, folder] {
-        if (w)
-            w->reloadList(folder);
-    });
-}
-
-void MainWindowLink::setTabCount(int tab, int count) {
-    onWindow(m_window, [w = m_window, tab, count] {
-        if (!w)
-            return;
-        w->tabs()->setCount(tab, count);
-        w->tabs()->repaint();
-    });
-}
-
-void MainWindowLink::setTrayBlinking(bool blinking) {
-    onWindow(m_window, [w = m_window, blinking] {
-        if (w)
-            w->setTrayBlinking(blinking);
-    });
-}
-
-void MainWindowLink::newMessage(const QString& name) {
-    if (CMainDialog* window = m_window.data())
-        QCoreApplication::postEvent(window, new PrivateEvent(WM_NEW_MESSAGE, 0, 0, name));
-}
-
-void MainWindowLink::contactsChanged() {
-    if (CMainDialog* window = m_window.data())
-        QCoreApplication::postEvent(window, new PrivateEvent(WM_UPDATE_COUNTS, 0, 3));
-}
-
-void MainWindowLink::updateAllCounts() {
-    const int unread = m_store.countUnread();
-    const int outbox = m_store.countFiles(Folder::Outbox, QStringLiteral(".jpg"), false);
-    const int sent = m_store.countFiles(Folder::Sent, QStringLiteral(".jpg"), false);
-    const int contacts = m_store.countFiles(Folder::Contacts, QString(), false);
-    onWindow(m_window, [w = m_window, unread, outbox, sent, contacts] {
-        if (!w)
-            return;
-        w->tabs()->setCount(0, unread);
-        w->tabs()->setCount(1, outbox);
-        w->tabs()->setCount(2, sent);
-        w->tabs()->setCount(3, contacts);
-        w->setTrayBlinking(unread > 0);
-        w->tabs()->repaint();
-    });
-}
-
-void MainWindowLink::signedOut() {
-    onWindow(m_window, [w = m_window] {
-        if (w)
-            w->askToSignInAgain();
-    });
 }
 
 SendReceiveThread::SendReceiveThread(CMainDialog* window, const MessageStore& store,

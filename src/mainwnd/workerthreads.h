@@ -1,36 +1,13 @@
 #pragma once
 
+#include "mainwnd/windowlink.h"
 #include "service/savingworker.h"
-#include "service/sendreceiveworker.h"
-
-#include <QPointer>
 
 #include <memory>
 #include <thread>
 
 class CMainDialog;
 class MessageStore;
-
-// How the workers reach the main window: every change is queued to the UI
-// thread or posted as a private message; counting is done on the worker's
-// own thread so the window never waits on the disk.
-class MainWindowLink : public CycleObserver {
-public:
-    MainWindowLink(CMainDialog* window, const MessageStore& store);
-
-    void setStatus(const QString& text) override;
-    void reloadList(int folder) override;
-    void setTabCount(int tab, int count) override;
-    void setTrayBlinking(bool blinking) override;
-    void newMessage(const QString& name) override;
-    void contactsChanged() override;
-    void updateAllCounts() override;
-    void signedOut() override;
-
-private:
-    QPointer<CMainDialog> m_window;
-    const MessageStore& m_store;
-};
 
 // The Send/Receive worker's thread for the run of the program. Destroying it
 // asks the worker to stop and waits for it and for the Saving workers' threads.
