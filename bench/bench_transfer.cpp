@@ -4,8 +4,8 @@
 // their ratio for each direction (the target is at least 0.9 of curl's).
 #include "serverprocess.h"
 #include "service/httpshared.h"
+#include "service/messagepageclient.h"
 #include "service/messagerecord.h"
-#include "service/messagetransfer.h"
 #include "service/pagesession.h"
 #include "service/serviceaddress.h"
 #include "service/uploadbody.h"
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     PageSession pages;
     pages.setServiceBase(server.baseUrl());
     pages.OpenSession();
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     const QString postUrl = server.baseUrl() + QStringLiteral("zeb/post.asp");
     const QString downloadUrl = server.baseUrl() + QStringLiteral("zeb/download.asp?id=") +
                                 QString::fromLatin1(pageValue(kBob));

@@ -1,6 +1,6 @@
 #include "service/servicetransport.h"
 
-#include "service/messagetransfer.h"
+#include "service/messagepageclient.h"
 #include "service/pagefetch.h"
 #include "service/replytext.h"
 #include "service/serviceaddress.h"
@@ -46,7 +46,7 @@ public:
     }
 
 private:
-    MessageTransfer m_transfer;
+    MessagePageClient m_transfer;
     QString m_baseUrl;
     QString m_userId;
     PasswordSource m_password;

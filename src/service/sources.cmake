@@ -2,7 +2,7 @@
 list(APPEND CLIPNOTE_CORE_SOURCES
     service/httpshared.cpp
     service/messagerecord.cpp
-    service/messagetransfer.cpp
+    service/messagepageclient.cpp
     service/pagefetch.cpp
     service/pagesession.cpp
     service/recorddate.cpp

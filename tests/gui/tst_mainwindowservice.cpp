@@ -13,7 +13,7 @@
 #include "serverprocess.h"
 #include "service/httpshared.h"
 #include "service/login.h"
-#include "service/messagetransfer.h"
+#include "service/messagepageclient.h"
 #include "service/sendreceiveworker.h"
 #include "service/servicetransport.h"
 #include "service/uploadbody.h"
@@ -99,7 +99,7 @@ void TestMainWindowService::waitingMessageArrivesAndIsAnnounced() {
     signIn(QStringLiteral("alice@example.org"), m_alicePassword);
     const QString source = m_env.makeFolder(QStringLiteral("source")) + QStringLiteral("/m");
     writeFile(source, QByteArray(4000, 'v'));
-    MessageTransfer transfer{ServiceAddress(m_server.baseUrl())};
+    MessagePageClient transfer{ServiceAddress(m_server.baseUrl())};
     const QString name = QStringLiteral("bob@example.org;alice@example.org;42");
     QCOMPARE(transfer.UploadMessage(source, name, QStringLiteral("alice@example.org"),
                                     QStringLiteral("bob@example.org"), QString()),

@@ -2,7 +2,7 @@
 #include "platform/profile.h"
 #include "scriptedserver.h"
 #include "service/httpshared.h"
-#include "service/messagetransfer.h"
+#include "service/messagepageclient.h"
 #include "testenvironment.h"
 
 #include <QApplication>
@@ -59,7 +59,7 @@ void TestUploadRefusal::refusalIsShownWhileWorkerWaits() {
     });
 
     std::thread worker([&] {
-        MessageTransfer transfer(server.baseUrl());
+        MessagePageClient transfer(server.baseUrl());
         result =
             transfer.UploadMessage(file, "m", "alice@example.org", "bob@example.org", QString());
         finished = 1;

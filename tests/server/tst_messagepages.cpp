@@ -1,8 +1,8 @@
 #include "platform/alert.h"
 #include "serverprocess.h"
 #include "service/httpshared.h"
+#include "service/messagepageclient.h"
 #include "service/messagerecord.h"
-#include "service/messagetransfer.h"
 #include "service/pagesession.h"
 #include "service/serviceaddress.h"
 #include "service/uploadbody.h"
@@ -170,7 +170,7 @@ void TestMessagePages::roundTripThroughClient() {
     const QByteArray video = patterned(5000);
     const QString file = m_env.makeFolder("outbox") + QLatin1Char('/') + name;
     QVERIFY(writeFile(file, video));
-    MessageTransfer transfer(m_server->baseUrl());
+    MessagePageClient transfer(m_server->baseUrl());
     QCOMPARE(transfer.UploadMessage(file, name, m_aliceId, m_bobId, QString()), 1);
     QCOMPARE(messageFiles().size(), 1);
 
@@ -217,7 +217,7 @@ void TestMessagePages::clientShowsRefusalOfLargeUpload() {
     const QString name = QStringLiteral("bob@example.org;alice@example.org;8");
     const QString file = m_env.makeFolder("outbox-large") + QLatin1Char('/') + name;
     QVERIFY(writeFile(file, patterned(3 << 20)));
-    MessageTransfer transfer(m_server->baseUrl());
+    MessagePageClient transfer(m_server->baseUrl());
     const int result = transfer.UploadMessage(file, name, m_aliceId, m_bobId, QString());
     setAlertHandler({});
     QCOMPARE(result, 0);

@@ -1,7 +1,7 @@
 #include "platform/alert.h"
 #include "serverprocess.h"
 #include "service/httpshared.h"
-#include "service/messagetransfer.h"
+#include "service/messagepageclient.h"
 #include "service/pagefetch.h"
 #include "service/replytext.h"
 #include "service/sendreceiveworker.h"
@@ -119,7 +119,7 @@ void TestSessionRenewal::queueForAlice() {
     QVERIFY(signInHere(m_bobId, m_bobPassword));
     const QString file = m_temp + "/for-alice";
     QVERIFY(writeFile(file, QByteArray(3000, 'v')));
-    MessageTransfer transfer(m_server->baseUrl());
+    MessagePageClient transfer(m_server->baseUrl());
     const QString name = m_aliceId + ";" + m_bobId + ";1";
     QCOMPARE(transfer.UploadMessage(file, name, m_bobId, m_aliceId, QString()), 1);
     QVERIFY(signInHere(m_aliceId, m_alicePassword));
@@ -181,7 +181,7 @@ void TestSessionRenewal::changedPasswordStopsTransfers() {
 
     // The message for alice was not taken: signed in anew, it still waits.
     QVERIFY(signInHere(m_aliceId, QStringLiteral("a new secret")));
-    MessageTransfer transfer(m_server->baseUrl());
+    MessagePageClient transfer(m_server->baseUrl());
     QCOMPARE(transfer.DownloadMessage(m_temp + "/check", m_aliceId), 1);
 }
 

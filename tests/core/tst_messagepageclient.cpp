@@ -1,7 +1,7 @@
 #include "platform/alert.h"
 #include "scriptedserver.h"
 #include "service/httpshared.h"
-#include "service/messagetransfer.h"
+#include "service/messagepageclient.h"
 #include "service/pagesession.h"
 #include "testenvironment.h"
 
@@ -16,7 +16,7 @@
 // Upload and download on the wire, against scripted replies: the exact body
 // of an upload, how its reply is judged, and how a download's reply becomes
 // a record on disk or nothing at all.
-class TestMessageTransfer : public QObject {
+class TestMessagePageClient : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -64,50 +64,50 @@ private:
     QStringList m_alerts;
 };
 
-void TestMessageTransfer::initTestCase() {
+void TestMessagePageClient::initTestCase() {
     QVERIFY(http::initialise());
     setAlertHandler([this](const QString& text, const QString&, AlertIcon) { m_alerts << text; });
 }
 
-void TestMessageTransfer::cleanupTestCase() {
+void TestMessagePageClient::cleanupTestCase() {
     setAlertHandler({});
     http::cleanup();
 }
 
-void TestMessageTransfer::init() {
+void TestMessagePageClient::init() {
     static int round = 0;
     m_dir = m_env.makeFolder(QStringLiteral("case%1").arg(++round));
     m_target = m_dir + QStringLiteral("/vnin.dat");
     m_alerts.clear();
 }
 
-void TestMessageTransfer::cleanup() {
+void TestMessagePageClient::cleanup() {
     verifyNoWorkingFile();
 }
 
-void TestMessageTransfer::verifyNoWorkingFile() const {
+void TestMessagePageClient::verifyNoWorkingFile() const {
     QVERIFY2(!QFile::exists(m_target + QLatin1Char('~')), "the working file was left behind");
 }
 
-QByteArray TestMessageTransfer::bodyOf(const QByteArray& request) {
+QByteArray TestMessagePageClient::bodyOf(const QByteArray& request) {
     const qsizetype end = request.indexOf("\r\n\r\n");
     return end < 0 ? QByteArray() : request.mid(end + 4);
 }
 
-QByteArray TestMessageTransfer::patterned(int size) {
+QByteArray TestMessagePageClient::patterned(int size) {
     QByteArray bytes(size, '\0');
     for (int i = 0; i < size; ++i)
         bytes[i] = char((i * 31 + 7) & 0xff);
     return bytes;
 }
 
-QString TestMessageTransfer::makeFile(const QString& name, const QByteArray& bytes) const {
+QString TestMessagePageClient::makeFile(const QString& name, const QByteArray& bytes) const {
     const QString path = m_dir + QLatin1Char('/') + name;
     writeFile(path, bytes);
     return path;
 }
 
-void TestMessageTransfer::uploadWire_data() {
+void TestMessagePageClient::uploadWire_data() {
     QTest::addColumn<int>("fileLength");
     QTest::addColumn<int>("bodyLength");
     QTest::newRow("empty file: header and a block of zeros") << 0 << 2048;
@@ -116,14 +116,14 @@ void TestMessageTransfer::uploadWire_data() {
     QTest::newRow("three blocks and a bit") << 3100 << 5120;
 }
 
-void TestMessageTransfer::uploadWire() {
+void TestMessagePageClient::uploadWire() {
     QFETCH(int, fileLength);
     QFETCH(int, bodyLength);
     const QByteArray file = patterned(fileLength);
     const QString path = makeFile(QStringLiteral("bob;alice;1"), file);
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "text/plain", "OK"));
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     QCOMPARE(transfer.UploadMessage(path, "bob;alice;1", "alice", "bob", QString()), 1);
 
     const QByteArray body = bodyOf(server.requests().value(0));
@@ -135,11 +135,11 @@ void TestMessageTransfer::uploadWire() {
     QCOMPARE(readFile(path), file);
 }
 
-void TestMessageTransfer::uploadHeaderOnWire() {
+void TestMessagePageClient::uploadHeaderOnWire() {
     const QString path = makeFile(QStringLiteral("m"), "x");
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "text/plain", "OK"));
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     const QString name = QStringLiteral("bob;alice;1234567890"); // 20 characters
     const QString longId = QString(300, QLatin1Char('b'));
     QCOMPARE(transfer.UploadMessage(path, name, "alice", longId, QString()), 1);
@@ -152,11 +152,11 @@ void TestMessageTransfer::uploadHeaderOnWire() {
     QCOMPARE(header.mid(893), QByteArray(131, '\0'));
 }
 
-void TestMessageTransfer::uploadRequestShape() {
+void TestMessagePageClient::uploadRequestShape() {
     const QString path = makeFile(QStringLiteral("m"), patterned(1500));
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "text/plain", "OK"));
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     transfer.UploadMessage(path, "m", "a", "b", QString());
     const QByteArray request = server.requests().value(0);
     QVERIFY2(request.startsWith("POST /zeb/post.asp HTTP/1.1\r\n"), request.left(80).constData());
@@ -165,7 +165,7 @@ void TestMessageTransfer::uploadRequestShape() {
     QVERIFY(!request.toLower().contains("content-type"));
 }
 
-void TestMessageTransfer::uploadPresentsSessionCookie() {
+void TestMessagePageClient::uploadPresentsSessionCookie() {
     ScriptedServer server;
     server.enqueue(
         ScriptedServer::http(200, "text/plain", "OK", {"Set-Cookie: CLIPSESSION=t0ken; Path=/"}));
@@ -177,14 +177,14 @@ void TestMessageTransfer::uploadPresentsSessionCookie() {
     QString reply;
     QCOMPARE(pages.FetchPage("127.0.0.1", "zeb/login.asp?UID=a&PW=b", reply), 0);
 
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     QCOMPARE(transfer.UploadMessage(makeFile("m", "x"), "m", "a", "b", QString()), 1);
     QCOMPARE(transfer.DownloadMessage(m_target, "a"), 0);
     QVERIFY(server.requests().value(1).contains("\r\nCookie: CLIPSESSION=t0ken\r\n"));
     QVERIFY(server.requests().value(2).contains("\r\nCookie: CLIPSESSION=t0ken\r\n"));
 }
 
-void TestMessageTransfer::uploadReplies_data() {
+void TestMessagePageClient::uploadReplies_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<int>("result");
     QTest::addColumn<QStringList>("boxes");
@@ -208,29 +208,29 @@ void TestMessageTransfer::uploadReplies_data() {
         << QStringList{"INVALID later" + QString(87, ' ') + "\n" + QString(27, ' ')};
 }
 
-void TestMessageTransfer::uploadReplies() {
+void TestMessagePageClient::uploadReplies() {
     QFETCH(QByteArray, reply);
     QFETCH(int, result);
     QFETCH(QStringList, boxes);
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "text/plain", reply));
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     QCOMPARE(transfer.UploadMessage(makeFile("m", "x"), "m", "a", "b", QString()), result);
     QCOMPARE(m_alerts, boxes);
 }
 
-void TestMessageTransfer::uploadWithoutFileSendsNothing_data() {
+void TestMessagePageClient::uploadWithoutFileSendsNothing_data() {
     QTest::addColumn<QString>("path");
     QTest::newRow("missing file") << "no-such-file";
     QTest::newRow("a folder") << ".";
     QTest::newRow("empty path") << "";
 }
 
-void TestMessageTransfer::uploadWithoutFileSendsNothing() {
+void TestMessagePageClient::uploadWithoutFileSendsNothing() {
     QFETCH(QString, path);
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "text/plain", "OK"));
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     const QString full = path.isEmpty() ? path : m_dir + QLatin1Char('/') + path;
     QCOMPARE(transfer.UploadMessage(full, "m", "a", "b", QString()), 0);
     server.stop();
@@ -238,14 +238,14 @@ void TestMessageTransfer::uploadWithoutFileSendsNothing() {
     QVERIFY(m_alerts.isEmpty());
 }
 
-void TestMessageTransfer::uploadToNobody() {
-    MessageTransfer transfer(QStringLiteral("http://127.0.0.1:%1/").arg(closedLoopbackPort()));
+void TestMessagePageClient::uploadToNobody() {
+    MessagePageClient transfer(QStringLiteral("http://127.0.0.1:%1/").arg(closedLoopbackPort()));
     QCOMPARE(transfer.UploadMessage(makeFile("m", "x"), "m", "a", "b", QString()), 0);
     QCOMPARE(transfer.DownloadMessage(m_target, "a"), 0);
     QVERIFY(!QFile::exists(m_target));
 }
 
-void TestMessageTransfer::uploadProgress() {
+void TestMessagePageClient::uploadProgress() {
     struct Progress : UploadProgress {
         QList<int> calls;
         void setRange(int lower, int upper) override { calls << -100 - lower << -upper; }
@@ -253,7 +253,7 @@ void TestMessageTransfer::uploadProgress() {
     } progress;
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "text/plain", "OK"));
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     QCOMPARE(
         transfer.UploadMessage(makeFile("m", patterned(2100)), "m", "a", "b", QString(), &progress),
         1);
@@ -262,7 +262,7 @@ void TestMessageTransfer::uploadProgress() {
     QCOMPARE(progress.calls, (QList<int>{0, -100, -4, 1, 2, 3, 4}));
 }
 
-void TestMessageTransfer::downloadRequestShape_data() {
+void TestMessagePageClient::downloadRequestShape_data() {
     QTest::addColumn<QString>("received");
     QTest::addColumn<QByteArray>("query");
     QTest::newRow("nothing to confirm") << QString() << QByteArray("&received=");
@@ -271,12 +271,12 @@ void TestMessageTransfer::downloadRequestShape_data() {
         << QByteArray("&received=bob%2Bx%40example.org%3BCarol%20%26%20Co%3B-12.jpg");
 }
 
-void TestMessageTransfer::downloadRequestShape() {
+void TestMessagePageClient::downloadRequestShape() {
     QFETCH(QString, received);
     QFETCH(QByteArray, query);
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "text/plain", "ERROR"));
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     QCOMPARE(transfer.DownloadMessage(m_target, "bob+x@example.org", received), 0);
     const QByteArray request = server.requests().value(0);
     QVERIFY2(request.startsWith("GET /zeb/download.asp?id=bob%2Bx%40example.org" + query +
@@ -286,7 +286,7 @@ void TestMessageTransfer::downloadRequestShape() {
     QVERIFY(request.contains("\r\nAccept: */*\r\n"));
 }
 
-void TestMessageTransfer::downloadRecords_data() {
+void TestMessagePageClient::downloadRecords_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QByteArray>("stored");
     const QByteArray record = patterned(3000);
@@ -306,7 +306,7 @@ void TestMessageTransfer::downloadRecords_data() {
         << ScriptedServer::http(200, "text/plain", "ERR").raw << QByteArray("ERR");
 }
 
-void TestMessageTransfer::downloadRecords() {
+void TestMessagePageClient::downloadRecords() {
     QFETCH(QByteArray, reply);
     QFETCH(QByteArray, stored);
     ScriptedServer server;
@@ -315,7 +315,7 @@ void TestMessageTransfer::downloadRecords() {
     QVERIFY(writeFile(m_target + "~", "stale"));
     QVERIFY(QFile::setPermissions(m_target + "~", QFile::ReadOwner | QFile::WriteOwner |
                                                       QFile::ReadOther | QFile::ReadGroup));
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 1);
     QCOMPARE(readFile(m_target), stored);
     // A message is the user's alone.
@@ -323,7 +323,7 @@ void TestMessageTransfer::downloadRecords() {
              QFileDevice::Permissions());
 }
 
-void TestMessageTransfer::downloadFailures_data() {
+void TestMessagePageClient::downloadFailures_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<int>("cutAfter");
     const QByteArray record =
@@ -344,72 +344,72 @@ void TestMessageTransfer::downloadFailures_data() {
         << -1;
 }
 
-void TestMessageTransfer::downloadFailures() {
+void TestMessagePageClient::downloadFailures() {
     QFETCH(QByteArray, reply);
     QFETCH(int, cutAfter);
     ScriptedServer server;
     ScriptedServer::Reply r = ScriptedServer::raw(reply);
     r.cutAfterBytes = cutAfter;
     server.enqueue(r);
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     transfer.setStallTimeoutMs(2000);
     QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 0);
     QVERIFY(!QFile::exists(m_target));
 }
 
-void TestMessageTransfer::downloadReadsInPieces() {
+void TestMessagePageClient::downloadReadsInPieces() {
     const QByteArray record = patterned(3000);
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "application/octet-stream", record));
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 1);
-    const MessageTransfer::ReadCounts reads = transfer.lastDownloadReads();
+    const MessagePageClient::ReadCounts reads = transfer.lastDownloadReads();
     QVERIFY2(reads.largestRead <= 1024, qPrintable(QString::number(reads.largestRead)));
     QVERIFY(reads.reads >= 3);
     QCOMPARE(reads.bytes, 3000);
 }
 
-void TestMessageTransfer::downloadReplacesStaleTarget() {
+void TestMessagePageClient::downloadReplacesStaleTarget() {
     writeFile(m_target, "stale record from an earlier run");
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "application/octet-stream", "fresh"));
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 1);
     QCOMPARE(readFile(m_target), QByteArray("fresh"));
 }
 
-void TestMessageTransfer::downloadKeepsStaleTargetOnFailure() {
+void TestMessagePageClient::downloadKeepsStaleTargetOnFailure() {
     writeFile(m_target, "earlier");
     writeFile(m_target + QLatin1Char('~'), "half a record from a crash");
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "text/plain", "ERROR"));
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 0);
     QCOMPARE(readFile(m_target), QByteArray("earlier"));
 }
 
-void TestMessageTransfer::downloadStalledReplyGivesUp() {
+void TestMessagePageClient::downloadStalledReplyGivesUp() {
     ScriptedServer server;
     ScriptedServer::Reply stall;
     stall.stall = true;
     server.enqueue(stall);
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     transfer.setStallTimeoutMs(300);
     QCOMPARE(transfer.DownloadMessage(m_target, "bob"), 0);
     QVERIFY(!QFile::exists(m_target));
 }
 
-void TestMessageTransfer::downloadIntoMissingFolder() {
+void TestMessagePageClient::downloadIntoMissingFolder() {
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "application/octet-stream", "data"));
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     const QString target = m_dir + QStringLiteral("/missing/vnin.dat");
     QCOMPARE(transfer.DownloadMessage(target, "bob"), 0);
     server.stop();
     QCOMPARE(server.connectionCount(), 0);
 }
 
-void TestMessageTransfer::waitOutcomes_data() {
+void TestMessagePageClient::waitOutcomes_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<bool>("stall");
     QTest::addColumn<int>("outcome");
@@ -430,7 +430,7 @@ void TestMessageTransfer::waitOutcomes_data() {
         << QByteArray() << true << int(WaitOutcome::Aborted) << false;
 }
 
-void TestMessageTransfer::waitOutcomes() {
+void TestMessagePageClient::waitOutcomes() {
     QFETCH(QByteArray, reply);
     QFETCH(bool, stall);
     QFETCH(int, outcome);
@@ -439,7 +439,7 @@ void TestMessageTransfer::waitOutcomes() {
     ScriptedServer::Reply r = ScriptedServer::raw(reply);
     r.stall = stall;
     server.enqueue(r);
-    MessageTransfer transfer(server.baseUrl());
+    MessagePageClient transfer(server.baseUrl());
     // A stalled wait ends only when the caller says so.
     std::atomic<bool> closing{false};
     std::thread closer;
@@ -461,5 +461,5 @@ void TestMessageTransfer::waitOutcomes() {
     QVERIFY(requests.front().startsWith("GET /zeb/wait.asp?id=bob&timeout=20 "));
 }
 
-QTEST_GUILESS_MAIN(TestMessageTransfer)
-#include "tst_messagetransfer.moc"
+QTEST_GUILESS_MAIN(TestMessagePageClient)
+#include "tst_messagepageclient.moc"

@@ -11,16 +11,18 @@ class QIODevice;
 class ServiceAddress;
 struct UploadRequest;
 
-// The message upload ("zeb/post.asp") and download ("zeb/download.asp")
-// of the Send/Receive worker. Each call opens, uses and closes its own
+// The HTTP client of the message pages: upload ("zeb/post.asp"), download
+// ("zeb/download.asp") and the wait for the next message ("zeb/wait.asp").
+// The Send/Receive worker reaches it through a MessageTransport, which adds
+// the user's credentials and what the worker needs beyond single calls. Each call opens, uses and closes its own
 // libcurl handle; all of them share the process's cookie store, so they
 // present the session cookie of the sign-in. Calls block their thread for
 // the whole exchange and touch no widget.
-class MessageTransfer {
+class MessagePageClient {
 public:
-    explicit MessageTransfer(const ServiceAddress& service);
+    explicit MessagePageClient(const ServiceAddress& service);
     // Base address ending in "/", for example "http://127.0.0.1:8080/".
-    explicit MessageTransfer(QString baseUrl);
+    explicit MessagePageClient(QString baseUrl);
 
     // 30 s each unless a test injects shorter ones. A transfer on which no
     // byte moves for the stall time-out is given up.

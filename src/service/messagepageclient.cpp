@@ -1,4 +1,4 @@
-#include "service/messagetransfer.h"
+#include "service/messagepageclient.h"
 
 #include "platform/alert.h"
 #include "platform/profile.h"
@@ -31,13 +31,13 @@ public:
     // False once the reply has grown past what is read of it.
     bool append(const char* data, qsizetype size) {
         for (qsizetype i = 0; i < size; ++i) {
-            if (m_total >= MessageTransfer::kMaxUploadReplyBytes) {
+            if (m_total >= MessagePageClient::kMaxUploadReplyBytes) {
                 m_cut = true;
                 return false;
             }
             m_piece.append(data[i]);
             ++m_total;
-            if (m_piece.size() == MessageTransfer::kReplyPieceBytes)
+            if (m_piece.size() == MessagePageClient::kReplyPieceBytes)
                 completePiece();
         }
         return true;
@@ -97,14 +97,14 @@ size_t sendBody(char* buffer, size_t size, size_t count, void* user) {
 // answer, which is never stored.
 class RecordSink {
 public:
-    explicit RecordSink(QFile& file, MessageTransfer::ReadCounts& counts)
+    explicit RecordSink(QFile& file, MessagePageClient::ReadCounts& counts)
         : m_file(file), m_counts(counts) {}
 
     bool receive(const char* data, qsizetype size) {
         ++m_counts.reads;
         m_counts.largestRead = qMax(m_counts.largestRead, qint64(size));
         m_counts.bytes += size;
-        if (m_counts.bytes > MessageTransfer::kMaxRecordBytes) {
+        if (m_counts.bytes > MessagePageClient::kMaxRecordBytes) {
             m_failed = true;
             return false;
         }
@@ -183,7 +183,7 @@ private:
     QByteArray m_pending;
 
     QFile& m_file;
-    MessageTransfer::ReadCounts& m_counts;
+    MessagePageClient::ReadCounts& m_counts;
     QByteArray m_head;
     bool m_decided = false;
     bool m_errorReply = false;
@@ -196,8 +196,8 @@ size_t receiveRecord(char* data, size_t size, size_t count, void* user) {
     // reads of at most kReadBytes, as it always has been.
     auto* sink = static_cast<RecordSink*>(user);
     const qsizetype n = static_cast<qsizetype>(size * count);
-    for (qsizetype at = 0; at < n; at += MessageTransfer::kReadBytes) {
-        if (!sink->receive(data + at, qMin<qsizetype>(MessageTransfer::kReadBytes, n - at)))
+    for (qsizetype at = 0; at < n; at += MessagePageClient::kReadBytes) {
+        if (!sink->receive(data + at, qMin<qsizetype>(MessagePageClient::kReadBytes, n - at)))
             return 0;
     }
     return static_cast<size_t>(n);
@@ -210,7 +210,7 @@ CURL* openHandle(const QByteArray& url, long connectTimeoutMs) {
         return nullptr;
     http::shareCookies(h);
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
-    curl_easy_setopt(h, CURLOPT_USERAGENT, MessageTransfer::kAgent);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, MessagePageClient::kAgent);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
@@ -232,25 +232,25 @@ struct UploadRequest {
     }
 };
 
-MessageTransfer::MessageTransfer(const ServiceAddress& service)
-    : MessageTransfer(service.baseUrl()) {}
+MessagePageClient::MessagePageClient(const ServiceAddress& service)
+    : MessagePageClient(service.baseUrl()) {}
 
-MessageTransfer::MessageTransfer(QString baseUrl) : m_base(std::move(baseUrl)) {
+MessagePageClient::MessagePageClient(QString baseUrl) : m_base(std::move(baseUrl)) {
     if (!m_base.isEmpty() && !m_base.endsWith(QLatin1Char('/')))
         m_base += QLatin1Char('/');
 }
 
-void MessageTransfer::setConnectTimeoutMs(long milliseconds) {
+void MessagePageClient::setConnectTimeoutMs(long milliseconds) {
     m_connectTimeoutMs = milliseconds > 0 ? milliseconds : 30000;
 }
 
-void MessageTransfer::setStallTimeoutMs(long milliseconds) {
+void MessagePageClient::setStallTimeoutMs(long milliseconds) {
     m_stallTimeoutMs = milliseconds > 0 ? milliseconds : 30000;
 }
 
-int MessageTransfer::UploadMessage(const QString& filePath, const QString& name,
-                                   const QString& sender, const QString& recipient,
-                                   const QString& fourth, UploadProgress* progress) {
+int MessagePageClient::UploadMessage(const QString& filePath, const QString& name,
+                                     const QString& sender, const QString& recipient,
+                                     const QString& fourth, UploadProgress* progress) {
     m_sessionGone = false;
     m_refusal.clear();
     QFile file(filePath);
@@ -291,10 +291,10 @@ int MessageTransfer::UploadMessage(const QString& filePath, const QString& name,
     return request.reply.ok() ? 1 : 0;
 }
 
-int MessageTransfer::WriteUploadBody(UploadRequest& request, qint64 total, QIODevice& file,
-                                     const QString& name, const QString& sender,
-                                     const QString& recipient, const QString& fourth,
-                                     UploadProgress* progress) {
+int MessagePageClient::WriteUploadBody(UploadRequest& request, qint64 total, QIODevice& file,
+                                       const QString& name, const QString& sender,
+                                       const QString& recipient, const QString& fourth,
+                                       UploadProgress* progress) {
     if (!file.seek(0))
         return 0;
     UploadBodySource body(file, total, uploadHeaderBlock(name, sender, recipient, fourth),
@@ -320,8 +320,8 @@ int MessageTransfer::WriteUploadBody(UploadRequest& request, qint64 total, QIODe
     return 1;
 }
 
-int MessageTransfer::DownloadMessage(const QString& targetPath, const QString& userId,
-                                     const QString& received) {
+int MessagePageClient::DownloadMessage(const QString& targetPath, const QString& userId,
+                                       const QString& received) {
     m_lastReads = {};
     m_sessionGone = false;
     const QString workingPath = targetPath + QLatin1Char('~');
@@ -394,8 +394,8 @@ size_t keepWaitReply(char* data, size_t size, size_t count, void* user) {
 constexpr int kWaitCheckMs = 50;
 } // namespace
 
-WaitOutcome MessageTransfer::WaitForMessage(const QString& userId, int seconds,
-                                            std::function<bool()> abort) {
+WaitOutcome MessagePageClient::WaitForMessage(const QString& userId, int seconds,
+                                              std::function<bool()> abort) {
     m_sessionGone = false;
     seconds = qBound(1, seconds, 25);
     const QString page = pagePath(
