@@ -5,7 +5,7 @@ list(APPEND CLIPNOTE_WIDGET_SOURCES
     mainwnd/mainfolders.cpp
     mainwnd/maingesture.cpp
     mainwnd/recordindicator.cpp
-    mainwnd/recordingsession.cpp
+    mainwnd/mainrecording.cpp
     mainwnd/selectionsummary.cpp
     mainwnd/statusline.cpp
     mainwnd/trayicon.cpp
