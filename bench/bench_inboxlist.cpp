@@ -7,7 +7,7 @@
 
 #include "benchfiles.h"
 #include "platform/filestatus.h"
-#include "store/inboxlist.h"
+#include "store/lists/inboxlist.h"
 #include "store/picturecache.h"
 
 #include <QApplication>

@@ -9,7 +9,7 @@
 #include "mainwnd/statusline.h"
 #include "platform/messages.h"
 #include "recorder/capturewindow.h"
-#include "store/mytabs.h"
+#include "store/lists/mytabs.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -3,7 +3,7 @@
 #include "mainwnd/maindialog.h"
 #include "platform/messages.h"
 #include "store/messagestore.h"
-#include "store/mytabs.h"
+#include "store/lists/mytabs.h"
 
 #include <QCoreApplication>
 

@@ -12,7 +12,7 @@
 #include "platform/messages.h"
 #include "platform/popupmenu.h"
 #include "platform/savefiledialog.h"
-#include "store/folderlist.h"
+#include "store/lists/folderlist.h"
 #include "store/picturecache.h"
 #include "store/storenames.h"
 #include "testenvironment.h"

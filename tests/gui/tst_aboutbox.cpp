@@ -1,8 +1,8 @@
 #include "platform/resources.h"
 #include "service/serviceaddress.h"
-#include "store/aboutbox.h"
-#include "store/aboutzeb.h"
-#include "store/productinfo.h"
+#include "store/dialogs/aboutbox.h"
+#include "store/options/aboutzeb.h"
+#include "store/dialogs/productinfo.h"
 
 #include <QLabel>
 #include <QTest>

@@ -1,5 +1,5 @@
 #include "platform/messagebox.h"
-#include "store/addcontact.h"
+#include "store/dialogs/addcontact.h"
 #include "testenvironment.h"
 
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 #include "app/clientcore.h"
 #include "platform/messagebox.h"
 #include "serverprocess.h"
-#include "service/changepw.h"
+#include "service/dialogs/changepw.h"
 #include "service/httpshared.h"
 #include "service/serviceaddress.h"
 #include "testenvironment.h"

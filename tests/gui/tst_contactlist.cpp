@@ -2,8 +2,8 @@
 #include "modal.h"
 #include "platform/resources.h"
 #include "service/serviceaddress.h"
-#include "store/addcontact.h"
-#include "store/contactlist.h"
+#include "store/dialogs/addcontact.h"
+#include "store/lists/contactlist.h"
 
 #include <QLineEdit>
 #include <QPushButton>

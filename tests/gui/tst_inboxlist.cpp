@@ -1,7 +1,7 @@
 #include "listfixture.h"
 #include "modal.h"
-#include "store/addcontact.h"
-#include "store/inboxlist.h"
+#include "store/dialogs/addcontact.h"
+#include "store/lists/inboxlist.h"
 
 #include <QLineEdit>
 #include <QPushButton>

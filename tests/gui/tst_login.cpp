@@ -6,8 +6,8 @@
 #include "scriptedserver.h"
 #include "serverprocess.h"
 #include "service/httpshared.h"
-#include "service/login.h"
-#include "service/register.h"
+#include "service/dialogs/login.h"
+#include "service/dialogs/register.h"
 #include "testenvironment.h"
 
 #include <QLineEdit>

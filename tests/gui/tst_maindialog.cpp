@@ -6,7 +6,7 @@
 #include "platform/messagebox.h"
 #include "platform/messages.h"
 #include "platform/profile.h"
-#include "service/login.h"
+#include "service/dialogs/login.h"
 #include "testenvironment.h"
 
 #include <QApplication>

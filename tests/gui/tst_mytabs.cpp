@@ -4,7 +4,7 @@
 #include "platform/popupmenu.h"
 #include "platform/resources.h"
 #include "postedevents.h"
-#include "store/mytabs.h"
+#include "store/lists/mytabs.h"
 #include "testenvironment.h"
 
 #include <QAction>

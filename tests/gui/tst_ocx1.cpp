@@ -1,5 +1,5 @@
 #include "recorder/wmvwriter.h"
-#include "store/ocx1.h"
+#include "store/player/ocx1.h"
 #include "testenvironment.h"
 
 #include <QLabel>

@@ -1,10 +1,10 @@
 #include "app/clientcore.h"
 #include "modal.h"
 #include "platform/profile.h"
-#include "service/changepw.h"
-#include "store/optionspage.h"
-#include "store/optionssheet.h"
-#include "store/securityopts.h"
+#include "service/dialogs/changepw.h"
+#include "store/options/optionspage.h"
+#include "store/options/optionssheet.h"
+#include "store/options/securityopts.h"
 #include "testenvironment.h"
 
 #include <QCheckBox>

@@ -1,5 +1,5 @@
 #include "listfixture.h"
-#include "store/outboxlist.h"
+#include "store/lists/outboxlist.h"
 
 // The Outbox list: waiting messages R;U;N with their thumbnails.
 class TestOutBoxList : public QObject {

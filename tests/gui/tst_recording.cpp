@@ -10,10 +10,10 @@
 #include "recorder/capturewindow.h"
 #include "recorder/wmvwriter.h"
 #include "service/sendreceiveworker.h"
-#include "store/contactlist.h"
-#include "store/inboxlist.h"
-#include "store/mytabs.h"
-#include "store/ocx1.h"
+#include "store/lists/contactlist.h"
+#include "store/lists/inboxlist.h"
+#include "store/lists/mytabs.h"
+#include "store/player/ocx1.h"
 #include "testenvironment.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "store/resend.h"
+#include "store/dialogs/resend.h"
 #include "testenvironment.h"
 
 #include <QComboBox>

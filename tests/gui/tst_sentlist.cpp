@@ -1,7 +1,7 @@
 #include "listfixture.h"
 #include "modal.h"
-#include "store/resend.h"
-#include "store/sentlist.h"
+#include "store/dialogs/resend.h"
+#include "store/lists/sentlist.h"
 
 #include <QComboBox>
 #include <QPushButton>
