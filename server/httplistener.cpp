@@ -79,8 +79,8 @@ bool parseRange(const std::string& header, std::uint64_t size, std::uint64_t* fi
     const std::string prefix = "bytes=";
     if (header.rfind(prefix, 0) != 0 || header.find(',') != std::string::npos || size == 0)
         return false;
-    const std::string spec = header.substr(prefix.size());
-    const std::size_t dash = spec.find('-');
+    const std::string byteRange = header.substr(prefix.size());
+    const std::size_t dash = byteRange.find('-');
     if (dash == std::string::npos)
         return false;
     const auto number = [](const std::string& text, std::uint64_t* value) {
@@ -93,15 +93,15 @@ bool parseRange(const std::string& header, std::uint64_t size, std::uint64_t* fi
     std::uint64_t a = 0;
     std::uint64_t b = 0;
     if (dash == 0) {
-        if (!number(spec.substr(1), &b) || b == 0)
+        if (!number(byteRange.substr(1), &b) || b == 0)
             return false;
         *first = b >= size ? 0 : size - b;
         *length = size - *first;
         return true;
     }
-    if (!number(spec.substr(0, dash), &a) || a >= size)
+    if (!number(byteRange.substr(0, dash), &a) || a >= size)
         return false;
-    const std::string end = spec.substr(dash + 1);
+    const std::string end = byteRange.substr(dash + 1);
     if (end.empty())
         b = size - 1;
     else if (!number(end, &b) || b < a)

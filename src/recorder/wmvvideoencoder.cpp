@@ -58,7 +58,7 @@ bool WmvVideoEncoder::open(const WmvStreamFormat& stream, int framesPerSecond) {
     m_codec->pix_fmt = AV_PIX_FMT_YUV420P;
     m_codec->bit_rate = stream.bitRate;
     // Frames are stamped with the real time they were delivered at, in
-    // milliseconds; the nominal rate only guides the bit budget per frame.
+    // milliseconds; the nominal rate only sets the bit budget per frame.
     m_codec->time_base = AVRational{1, 1000};
     m_codec->framerate = AVRational{fps, 1};
 #ifndef FF_API_TICKS_PER_FRAME
