@@ -1,3 +1,4 @@
+#include "headlessuser.h"
 #include "serverprocess.h"
 #include "testenvironment.h"
 
@@ -15,14 +16,7 @@
 namespace {
 // One user of the headless client: an application folder, its own settings
 // and temporary folder, and the password the service mailed.
-struct User {
-    QString id;
-    QString home; // the application folder; the user folder is home/id
-    QString config;
-    QString temp;
-
-    QString folder(const QString& sub = {}) const { return home + "/" + id + "/" + sub; }
-};
+using User = HeadlessUser;
 
 // Small messages: a kill then lands in a transfer as often as between them.
 constexpr qint64 kVideoBytes = 1500;
@@ -86,7 +80,6 @@ private:
     TestEnvironment m_env;
     std::unique_ptr<ServerProcess> m_server;
     QRandomGenerator m_random{kSeed};
-    QHash<QString, QString> m_passwords;
     User m_alice;
     User m_bob;
     qint64 m_cleanRunMs = 0;
@@ -101,8 +94,8 @@ void TestKilledClient::init() {
     QVERIFY2(m_server->start(), qPrintable(m_server->errorString()));
     m_alice = makeUser(QStringLiteral("alice@example.org"));
     m_bob = makeUser(QStringLiteral("bob@example.org"));
-    QVERIFY(!m_passwords.value(m_alice.id).isEmpty());
-    QVERIFY(!m_passwords.value(m_bob.id).isEmpty());
+    QVERIFY(!m_alice.password.isEmpty());
+    QVERIFY(!m_bob.password.isEmpty());
     // The first runs make the user folders and time a clean run: the
     // shorter of two, as a busy moment may hold up one.
     for (const User& user : {m_alice, m_bob}) {
@@ -118,33 +111,14 @@ void TestKilledClient::cleanup() {
 }
 
 User TestKilledClient::makeUser(const QString& id) {
-    static int run = 0;
-    ++run;
-    User user;
-    user.id = id;
-    m_passwords.insert(id, m_server->createAccount(id));
-    const QString base = m_env.makeFolder(QStringLiteral("%1-%2").arg(id).arg(run));
-    user.home = base + "/App";
-    user.config = base + "/config";
-    user.temp = base + "/tmp";
-    QDir().mkpath(user.home);
-    QDir().mkpath(user.config);
-    QDir().mkpath(user.temp);
-    writeFile(base + "/password", m_passwords.value(id).toUtf8() + "\n");
-    return user;
+    return makeHeadlessUser(m_env, *m_server, id);
 }
 
 void TestKilledClient::startSync(QProcess& client, const User& user) {
-    client.setWorkingDirectory(user.home);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", user.config);
-    env.insert("TMPDIR", user.temp);
     // The idle pause of a cycle without anything to send, shortened.
+    QProcessEnvironment env;
     env.insert("CLIPNOTE_TIMER_SCALE", "0.05");
-    client.setProcessEnvironment(env);
-    client.start(qEnvironmentVariable("CLIPNOTE_CLIENT_BIN"),
-                 {"--sync-once", "--user", user.id, "--password-file",
-                  QFileInfo(user.home).path() + "/password", "--service", m_server->baseUrl()});
+    startHeadlessSync(client, user, m_server->baseUrl(), {}, env);
 }
 
 QString TestKilledClient::syncClean(const User& user) {

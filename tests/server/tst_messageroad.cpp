@@ -1,3 +1,4 @@
+#include "headlessuser.h"
 #include "platform/filestatus.h"
 #include "serverprocess.h"
 #include "testenvironment.h"
@@ -15,19 +16,7 @@
 namespace {
 // One user of the headless client: an application folder, its own settings
 // and temporary folder, and the password the service mailed.
-struct User {
-    QString id;
-    QString password;
-    QString home; // the application folder; the user folder is home/id
-    QString config;
-    QString temp;
-
-    QString folder(const QString& sub) const { return home + "/" + id + "/" + sub; }
-    void setSetting(const QString& name, int value) const {
-        QSettings settings(config + "/ZEB/clipnote.conf", QSettings::IniFormat);
-        settings.setValue("Settings/" + name, value);
-    }
-};
+using User = HeadlessUser;
 
 struct SyncRun {
     int exitCode = -1;
@@ -124,34 +113,12 @@ void TestMessageRoad::cleanup() {
 }
 
 User TestMessageRoad::makeUser(const QString& id) {
-    static int run = 0;
-    ++run;
-    User user;
-    user.id = id;
-    user.password = m_server->createAccount(id);
-    const QString base = m_env.makeFolder(QStringLiteral("%1-%2").arg(id).arg(run));
-    user.home = base + "/App";
-    user.config = base + "/config";
-    user.temp = base + "/tmp";
-    QDir().mkpath(user.home);
-    QDir().mkpath(user.config);
-    QDir().mkpath(user.temp);
-    writeFile(base + "/password", user.password.toUtf8() + "\n");
-    return user;
+    return makeHeadlessUser(m_env, *m_server, id);
 }
 
 void TestMessageRoad::startSync(QProcess& client, const User& user, const QString& serviceUrl,
                                 const QStringList& extra) {
-    client.setWorkingDirectory(user.home);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", user.config);
-    env.insert("TMPDIR", user.temp);
-    client.setProcessEnvironment(env);
-    const QString passwordFile = QFileInfo(user.home).path() + "/password";
-    client.start(qEnvironmentVariable("CLIPNOTE_CLIENT_BIN"),
-                 QStringList{"--sync-once", "--user", user.id, "--password-file", passwordFile,
-                             "--service", serviceUrl.isEmpty() ? m_server->baseUrl() : serviceUrl} +
-                     extra);
+    startHeadlessSync(client, user, serviceUrl.isEmpty() ? m_server->baseUrl() : serviceUrl, extra);
 }
 
 SyncRun TestMessageRoad::sync(const User& user, const QString& serviceUrl,
