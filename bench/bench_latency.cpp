@@ -176,10 +176,10 @@ int defaultProfile(const QString&, int defaultValue) {
 
 // ---- the receiver: a second instance of this program ----------------------
 
-std::atomic<int> g_receiverExit{0};
+WorkerFlags g_receiverFlags;
 
 void endReceiver(int) {
-    g_receiverExit = 1;
+    g_receiverFlags.exitRequested = 1;
 }
 
 int runReceiver(const QStringList& arguments) {
@@ -206,11 +206,10 @@ int runReceiver(const QStringList& arguments) {
     NonWaitingTransport nonWaiting(*service);
     MessageTransport& transport = waits ? *service : static_cast<MessageTransport&>(nonWaiting);
     QuietCycleObserver observer;
-    std::atomic<int> gesture{0}, busy{0}, idle{kPeriodTicks}, stopped{0};
-    SendReceiveWorker worker(
-        store, user, GetTempPath(), transport, observer,
-        WorkerFlags{g_receiverExit, gesture, busy, idle, stopped, core.m_bSendReceiveNow},
-        defaultProfile);
+    WorkerFlags& flags = g_receiverFlags;
+    flags.idleTicks = kPeriodTicks;
+    SendReceiveWorker worker(store, user, GetTempPath(), transport, observer, flags,
+                             core.m_bSendReceiveNow, defaultProfile);
     std::printf("ready\n");
     std::fflush(stdout);
     worker.run();
@@ -299,11 +298,10 @@ DeliveryRun measureDelivery(ServerProcess& server, ClientCore& core, const TestE
     const MessageStore store(core.m_strFolder);
     const auto transport = makeServiceTransport(core.service(), sender, senderPassword);
     SendTimes sendTimes;
-    std::atomic<int> exitRequested{0}, gesture{0}, busy{0}, idle{kPeriodTicks}, stopped{0};
-    SendReceiveWorker worker(
-        store, sender, GetTempPath(), *transport, sendTimes,
-        WorkerFlags{exitRequested, gesture, busy, idle, stopped, core.m_bSendReceiveNow},
-        defaultProfile);
+    WorkerFlags flags;
+    flags.idleTicks = kPeriodTicks;
+    SendReceiveWorker worker(store, sender, GetTempPath(), *transport, sendTimes, flags,
+                             core.m_bSendReceiveNow, defaultProfile);
     std::thread senderThread([&worker] { worker.run(); });
 
     // What the capture leaves behind: a short video and its thumbnail.
@@ -344,7 +342,7 @@ DeliveryRun measureDelivery(ServerProcess& server, ClientCore& core, const TestE
     }
     result.wallSeconds = msSince(started) / 1000.0;
 
-    exitRequested = 1;
+    flags.exitRequested = 1;
     senderThread.join();
     receiverProcess.terminate();
     if (!receiverProcess.waitForFinished(60000)) {

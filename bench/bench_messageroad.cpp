@@ -61,11 +61,11 @@ Cycles runAs(ClientCore& core, const QString& user, const QString& password,
         QDir().mkpath(core.m_strFolder + QLatin1Char('/') + QLatin1String(folder));
     const MessageStore store(core.m_strFolder);
     const auto transport = makeServiceTransport(core.service(), user);
-    std::atomic<int> exitRequested{0}, gesture{0}, busy{0}, idle{0}, stopped{0};
-    SendReceiveWorker worker(
-        store, user, GetTempPath(), *transport, observer,
-        WorkerFlags{exitRequested, gesture, busy, idle, stopped, core.m_bSendReceiveNow},
-        [](const QString&, int defaultValue) { return defaultValue; });
+    WorkerFlags flags;
+    flags.idleTicks = 0;
+    SendReceiveWorker worker(store, user, GetTempPath(), *transport, observer, flags,
+                             core.m_bSendReceiveNow,
+                             [](const QString&, int defaultValue) { return defaultValue; });
     while (!done(result)) {
         const auto cycle = worker.runCycle();
         result.total.sent += cycle.sent;

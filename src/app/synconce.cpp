@@ -149,15 +149,13 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
     const std::unique_ptr<MessageTransport> transport =
         makeServiceTransport(core.service(), userId, password);
     ConsoleObserver observer(out);
-    std::atomic<int> exitRequested{0}, gestureActive{0}, transferBusy{0}, idleTicks{0},
-        workerStopped{0};
-    SendReceiveWorker worker(store, userId, GetTempPath(), *transport, observer,
-                             WorkerFlags{exitRequested, gestureActive, transferBusy, idleTicks,
-                                         workerStopped, core.m_bSendReceiveNow},
-                             [&core](const QString& entry, int defaultValue) {
-                                 return core.GetProfileInt(QLatin1String(kSettingsSection), entry,
-                                                           defaultValue);
-                             });
+    WorkerFlags flags;
+    flags.idleTicks = 0;
+    SendReceiveWorker worker(
+        store, userId, GetTempPath(), *transport, observer, flags, core.m_bSendReceiveNow,
+        [&core](const QString& entry, int defaultValue) {
+            return core.GetProfileInt(QLatin1String(kSettingsSection), entry, defaultValue);
+        });
     const QString wait = optionValue(arguments, QStringLiteral("--wait"));
     if (!wait.isEmpty())
         worker.setWaitBeforeReceive(qMax(0, wait.toInt()));

@@ -22,12 +22,12 @@
 #include "store/dialogs/aboutbox.h"
 #include "store/lists/contactlist.h"
 #include "store/lists/inboxlist.h"
-#include "store/messagestore.h"
 #include "store/lists/mytabs.h"
-#include "store/player/ocx1.h"
-#include "store/options/optionssheet.h"
 #include "store/lists/outboxlist.h"
 #include "store/lists/sentlist.h"
+#include "store/messagestore.h"
+#include "store/options/optionssheet.h"
+#include "store/player/ocx1.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -255,7 +255,7 @@ void CMainDialog::OnCancel() {
         m_ending = true;
         QDialog::reject();
     }
-    exitRequested = 1;
+    m_flags.exitRequested = 1;
     if (!m_ending)
         m_timers.start(kTimerExitPoll, kPeriodExitPollMs);
 }
@@ -379,7 +379,7 @@ void CMainDialog::resizeEvent(QResizeEvent* event) {
 
 void CMainDialog::moveEvent(QMoveEvent* event) {
     QDialog::moveEvent(event);
-    if (playerShown.load() && m_group) {
+    if (m_flags.playerShown.load() && m_group) {
         m_player->setGeometry(previewRect());
         m_player->repaint();
         m_player->setStretchToFit(true);
@@ -407,8 +407,8 @@ void CMainDialog::showOptions() {
 void CMainDialog::signIn() {
     CLogin login(this);
     if (login.exec() != QDialog::Accepted || !completeSignIn()) {
-        exitRequested = 1;
-        workerStopped = 1;
+        m_flags.exitRequested = 1;
+        m_flags.workerStopped = 1;
         QMetaObject::invokeMethod(this, &CMainDialog::OnCancel, Qt::QueuedConnection);
     }
 }
@@ -442,7 +442,7 @@ bool CMainDialog::completeSignIn() {
 }
 
 void CMainDialog::askToSignInAgain() {
-    if (m_askingToSignIn || m_ending || exitRequested.load() || !m_worker ||
+    if (m_askingToSignIn || m_ending || m_flags.exitRequested.load() || !m_worker ||
         !m_worker->isSignedOut())
         return;
     m_askingToSignIn = true;
@@ -451,7 +451,7 @@ void CMainDialog::askToSignInAgain() {
     login.signInAgainAs(core->m_strUserId);
     const bool signedIn = login.exec() == QDialog::Accepted;
     m_askingToSignIn = false;
-    if (!signedIn || !m_worker || exitRequested.load())
+    if (!signedIn || !m_worker || m_flags.exitRequested.load())
         return;
     setStatusText(QString());
     m_worker->resume();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/windowtimers.h"
+#include "service/workerflags.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -8,7 +9,6 @@
 #include <QTimer>
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,16 +55,8 @@ public:
     // the keyboard's repeat delay is hundreds.
     static constexpr int kSpaceReleaseSettleMs = 60;
 
-    // Flags shared with the worker threads.
-    std::atomic<int> gestureActive{0};
-    std::atomic<int> playerShown{0};
-    std::atomic<int> transferBusy{0};
-    std::atomic<int> recording{0};
-    std::atomic<int> idleTicks{300};
-    std::atomic<int> exitRequested{0};
-    std::atomic<int> workerStopped{0};
-    // Saving workers still filing a recording; the window waits for them too.
-    std::atomic<int> savingWorkers{0};
+    // The flags shared with the worker threads.
+    WorkerFlags& flags() { return m_flags; }
     int countdown = 0;
     int trayBlinkPhase = 0;
 
@@ -151,6 +143,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    WorkerFlags m_flags;
     void OnInitDialog();
     void createControls();
     void placeWindow();
@@ -168,7 +161,9 @@ private:
     void stopPlayer();
     void markRead(const QString& inboxName);
     void repaintPreview();
-    bool workersStopped() const { return workerStopped.load() && savingWorkers.load() == 0; }
+    bool workersStopped() const {
+        return m_flags.workerStopped.load() && m_flags.savingWorkers.load() == 0;
+    }
     bool hasCaptureWindow() const { return m_captureWindow != nullptr; }
     // byMouse: the press on the indicator, whose release must reach the
     // window wherever the pointer is; the space bar never grabs the pointer.

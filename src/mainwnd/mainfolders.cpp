@@ -10,11 +10,11 @@
 #include "recorder/capturewindow.h"
 #include "store/lists/contactlist.h"
 #include "store/lists/inboxlist.h"
-#include "store/messagestore.h"
 #include "store/lists/mytabs.h"
-#include "store/player/ocx1.h"
 #include "store/lists/outboxlist.h"
 #include "store/lists/sentlist.h"
+#include "store/messagestore.h"
+#include "store/player/ocx1.h"
 #include "store/storenames.h"
 
 std::array<CFolderList*, 4> CMainDialog::folderLists() const {
@@ -32,7 +32,7 @@ void CMainDialog::ShowFolder() {
     m_contacts->hide();
     stopPlayer();
     // A recording in progress keeps its live preview whatever tab is shown.
-    const bool recordingShown = gestureActive.load() != 0;
+    const bool recordingShown = m_flags.gestureActive.load() != 0;
     if (m_captureWindow && !recordingShown)
         m_captureWindow->hide();
     if (!recordingShown)
@@ -51,7 +51,7 @@ void CMainDialog::ShowFolder() {
             if (m_captureWindow)
                 m_captureWindow->hide();
             m_player->show();
-            playerShown = 1;
+            m_flags.playerShown = 1;
         }
         break;
     }
@@ -79,7 +79,7 @@ void CMainDialog::ShowFolder() {
 void CMainDialog::stopPlayer() {
     m_player->setURL(QString());
     m_player->hide();
-    playerShown = 0;
+    m_flags.playerShown = 0;
 }
 
 void CMainDialog::markRead(const QString& inboxName) {
@@ -103,7 +103,7 @@ void CMainDialog::onSentItemChanged(const QString& text, bool selected) {
 
 void CMainDialog::playItem(const QString& text, bool inbox) {
     const QStringList recipients = GetRecipients();
-    if (recipients.size() != 1 || !m_store || gestureActive.load()) {
+    if (recipients.size() != 1 || !m_store || m_flags.gestureActive.load()) {
         repaintPreview();
         return;
     }
@@ -114,7 +114,7 @@ void CMainDialog::playItem(const QString& text, bool inbox) {
         m_captureWindow->hide();
     m_player->raise();
     m_player->show();
-    playerShown = 1;
+    m_flags.playerShown = 1;
     if (!inbox)
         return;
     // The row is drawn black from now on.

@@ -39,7 +39,7 @@ void CMainDialog::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Button));
     painter.fillRect(previewRect(), kPreviewColour);
-    if (gestureActive.load() == 0 && playerShown.load() == 0) {
+    if (m_flags.gestureActive.load() == 0 && m_flags.playerShown.load() == 0) {
         const QStringList recipients = GetRecipients();
         const ClientCore* core = ClientCore::instance();
         paintSelectionSummary(painter, recipients, core ? core->m_strFolder : QString());
@@ -47,7 +47,7 @@ void CMainDialog::paintEvent(QPaintEvent*) {
 }
 
 void CMainDialog::gestureStart(bool byMouse) {
-    if (gestureActive.load() || !hasCaptureWindow())
+    if (m_flags.gestureActive.load() || !hasCaptureWindow())
         return;
     if (!startCamera())
         return;
@@ -55,13 +55,13 @@ void CMainDialog::gestureStart(bool byMouse) {
     if (byMouse)
         grabMouse();
     // The user must see themselves, not the message that was playing.
-    if (playerShown.load())
+    if (m_flags.playerShown.load())
         stopPlayer();
     m_captureWindow->raise();
     m_captureWindow->show();
     countdown = 3;
     m_timers.start(kTimerCountdown, kPeriodCountdownMs);
-    gestureActive = 1;
+    m_flags.gestureActive = 1;
     SetIndicator(RecordIndicator::CountingDown);
 }
 
@@ -111,7 +111,7 @@ bool CMainDialog::handleKey(QKeyEvent* event) {
             // A press right after a release: the key never went up.
             if (m_spaceRelease.isActive())
                 m_spaceRelease.stop();
-            else if (!gestureActive.load() && hasCaptureWindow())
+            else if (!m_flags.gestureActive.load() && hasCaptureWindow())
                 gestureStart(false);
         } else if (!event->isAutoRepeat()) {
             m_spaceRelease.start();
@@ -127,7 +127,7 @@ bool CMainDialog::handleKey(QKeyEvent* event) {
 }
 
 void CMainDialog::spaceReleased() {
-    if (gestureActive.load()) {
+    if (m_flags.gestureActive.load()) {
         m_timers.stop(kTimerCountdown);
         FinishRecording(false);
     }

@@ -89,7 +89,7 @@ void CMainDialog::grabFrame() {
     if (!m_captureWindow->grabFrame() || !m_waitingForCamera)
         return;
     m_waitingForCamera = false;
-    if (gestureActive.load())
+    if (m_flags.gestureActive.load())
         ToggleRecording(true);
 }
 
@@ -149,7 +149,7 @@ void CMainDialog::ToggleRecording(bool restart) {
                                             kFramesPerSecond);
     m_recorder->setWriter(m_writer);
     m_recorder->PostThreadMessage(WM_RECORD_START);
-    recording = 1;
+    m_flags.recording = 1;
     setStatusText(QStringLiteral("Recording..."));
     SetIndicator(RecordIndicator::Recording);
 }
@@ -167,23 +167,23 @@ void CMainDialog::stopRecording() {
     // Saving worker must find the file whole, and learn whether it is.
     m_recordingFinished = m_writer->Close();
     m_writer.reset();
-    recording = 0;
+    m_flags.recording = 0;
     SetIndicator(RecordIndicator::NoRecording);
 }
 
 void CMainDialog::FinishRecording(bool cancelled) {
     m_timers.stop(kTimerCountdown);
-    const bool wasRecording = recording.load() != 0;
+    const bool wasRecording = m_flags.recording.load() != 0;
     if (wasRecording)
         ToggleRecording(false);
-    if (gestureActive.load()) {
-        gestureActive = 0;
+    if (m_flags.gestureActive.load()) {
+        m_flags.gestureActive = 0;
         SetIndicator(RecordIndicator::Ready);
         if (wasRecording && !cancelled)
             startSavingWorker(this, RecordingHandOff{tempVideoPath, thumbnailPathFor(tempVideoPath),
                                                      m_recordingFinished});
     }
-    recording = 0;
+    m_flags.recording = 0;
     releasePointer();
     stopCamera();
     if (wasRecording && cancelled) {

@@ -2,8 +2,8 @@
 
 #include "mainwnd/maindialog.h"
 #include "platform/messages.h"
-#include "store/messagestore.h"
 #include "store/lists/mytabs.h"
+#include "store/messagestore.h"
 
 #include <QCoreApplication>
 

@@ -88,13 +88,11 @@ SendReceiveThread::SendReceiveThread(CMainDialog* window, const MessageStore& st
     : m_window(window), m_link(window, store), m_transport(std::move(transport)) {
     ClientCore* core = ClientCore::instance();
     m_worker = std::make_unique<SendReceiveWorker>(
-        store, userId, GetTempPath(), *m_transport, m_link,
-        WorkerFlags{window->exitRequested, window->gestureActive, window->transferBusy,
-                    window->idleTicks, window->workerStopped, core->m_bSendReceiveNow},
-        [core](const QString& entry, int defaultValue) {
+        store, userId, GetTempPath(), *m_transport, m_link, window->flags(),
+        core->m_bSendReceiveNow, [core](const QString& entry, int defaultValue) {
             return core->GetProfileInt(QLatin1String(kSettingsSection), entry, defaultValue);
         });
-    window->workerStopped = 0;
+    window->flags().workerStopped = 0;
     m_thread = std::thread([this] {
         lowerThreadPriority();
         m_worker->run();
@@ -102,7 +100,7 @@ SendReceiveThread::SendReceiveThread(CMainDialog* window, const MessageStore& st
 }
 
 SendReceiveThread::~SendReceiveThread() {
-    m_window->exitRequested = 1;
+    m_window->flags().exitRequested = 1;
     if (m_thread.joinable())
         m_thread.join();
     // The Saving workers use the window's store, which goes after this.
@@ -122,7 +120,7 @@ void startSavingWorker(CMainDialog* window, const RecordingHandOff& recording) {
         return;
     const QString userId = core->m_strUserId;
     // Counted before the thread starts, so a close right now waits for it.
-    ++window->savingWorkers;
+    ++window->flags().savingWorkers;
     SavingThreads::of(window, true)->start([window, store, userId, recording] {
         lowerThreadPriority();
         {
@@ -140,6 +138,6 @@ void startSavingWorker(CMainDialog* window, const RecordingHandOff& recording) {
                 ClientCore::instance()->m_bSendReceiveNow = 1;
         }
         // The last touch of the window: from here on it may end.
-        --window->savingWorkers;
+        --window->flags().savingWorkers;
     });
 }

@@ -1,7 +1,7 @@
 #include "service/sendreceiveworker.h"
 
-#include "platform/profile.h"
 #include "platform/helpers.h"
+#include "platform/profile.h"
 #include "service/messagerecord.h"
 #include "store/folderlisting.h"
 #include "store/messagestore.h"
@@ -26,9 +26,10 @@ void sleepFor(int milliseconds) {
 
 SendReceiveWorker::SendReceiveWorker(const MessageStore& store, QString userId, QString tempFolder,
                                      MessageTransport& transport, CycleObserver& observer,
-                                     WorkerFlags flags, ProfileReader readProfile)
+                                     WorkerFlags& flags, std::atomic<int>& sendReceiveNow,
+                                     ProfileReader readProfile)
     : m_store(store), m_userId(std::move(userId)), m_transport(transport), m_observer(observer),
-      m_flags(flags), m_readProfile(std::move(readProfile)) {
+      m_flags(flags), m_sendReceiveNow(sendReceiveNow), m_readProfile(std::move(readProfile)) {
     if (!tempFolder.endsWith(QLatin1Char('/')))
         tempFolder += QLatin1Char('/');
     m_recordPath = tempFolder + QStringLiteral("vnin.dat");
@@ -223,26 +224,26 @@ void SendReceiveWorker::waitForNextCycle() {
         m_askedNow = true;
         return;
     }
-    if (!m_flags.sendReceiveNow.load()) {
+    if (!m_sendReceiveNow.load()) {
         const auto period = std::chrono::milliseconds(
             std::max(1, scaledPeriod(m_flags.idleTicks.load() * kWaitTickMs)));
         const auto deadline = std::chrono::steady_clock::now() + period;
         waitOnService(deadline);
         while (std::chrono::steady_clock::now() < deadline) {
-            if (m_flags.exitRequested.load() || m_flags.sendReceiveNow.load() || m_messageWaits)
+            if (m_flags.exitRequested.load() || m_sendReceiveNow.load() || m_messageWaits)
                 break;
             sleepFor(kWaitTickMs);
         }
     }
     m_messageWaits = false;
-    m_askedNow = m_flags.sendReceiveNow.exchange(0) != 0;
+    m_askedNow = m_sendReceiveNow.exchange(0) != 0;
 }
 
 void SendReceiveWorker::waitOnService(std::chrono::steady_clock::time_point deadline) {
     if (!m_serviceWaits || m_signedOut)
         return;
     const auto interrupted = [this] {
-        return m_flags.exitRequested.load() != 0 || m_flags.sendReceiveNow.load() != 0;
+        return m_flags.exitRequested.load() != 0 || m_sendReceiveNow.load() != 0;
     };
     while (!interrupted()) {
         const auto left = std::chrono::duration_cast<std::chrono::seconds>(

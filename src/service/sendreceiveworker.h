@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/waitoutcome.h"
+#include "service/workerflags.h"
 
 #include <QString>
 
@@ -78,16 +79,6 @@ public:
     void updateAllCounts() override {}
 };
 
-// The flags the worker shares with the window, all atomics.
-struct WorkerFlags {
-    std::atomic<int>& exitRequested;
-    std::atomic<int>& gestureActive;
-    std::atomic<int>& transferBusy;
-    std::atomic<int>& idleTicks;
-    std::atomic<int>& workerStopped;
-    std::atomic<int>& sendReceiveNow;
-};
-
 // The Send/Receive worker: every cycle uploads the Outbox (keeping copies in
 // Sent when "SaveSent" is on), then fetches up to three waiting files into
 // the Inbox (only from contacts when "AllowALL" is off), then waits idleTicks x 100 ms or until
@@ -119,8 +110,8 @@ public:
     };
 
     SendReceiveWorker(const MessageStore& store, QString userId, QString tempFolder,
-                      MessageTransport& transport, CycleObserver& observer, WorkerFlags flags,
-                      ProfileReader readProfile);
+                      MessageTransport& transport, CycleObserver& observer, WorkerFlags& flags,
+                      std::atomic<int>& sendReceiveNow, ProfileReader readProfile);
 
     // The whole run: cycles until exit is requested, then sets workerStopped.
     void run();
@@ -164,7 +155,9 @@ private:
     QString m_recordPath;
     MessageTransport& m_transport;
     CycleObserver& m_observer;
-    WorkerFlags m_flags;
+    WorkerFlags& m_flags;
+    // The app-wide request for a cycle now, raised by the lists and menus.
+    std::atomic<int>& m_sendReceiveNow;
     ProfileReader m_readProfile;
     bool m_allowAll = true;
     bool m_started = false;

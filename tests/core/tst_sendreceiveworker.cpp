@@ -150,7 +150,8 @@ private:
     FakeTransport m_transport;
     RecordingObserver m_observer;
     QMap<QString, int> m_profile;
-    std::atomic<int> m_exit{0}, m_gesture{0}, m_busy{0}, m_idle{300}, m_stopped{0}, m_now{0};
+    std::unique_ptr<WorkerFlags> m_flags;
+    std::atomic<int> m_now{0};
 };
 
 void TestSendReceiveWorker::initTestCase() {
@@ -183,17 +184,16 @@ void TestSendReceiveWorker::init() {
     m_observer.contactChanges = 0;
     m_observer.allCounts = 0;
     m_profile.clear();
-    m_exit = m_gesture = m_busy = m_stopped = m_now = 0;
-    m_idle = 300;
+    m_flags = std::make_unique<WorkerFlags>();
+    m_now = 0;
 }
 
 std::unique_ptr<SendReceiveWorker> TestSendReceiveWorker::makeWorker() {
-    return std::make_unique<SendReceiveWorker>(
-        *m_store, QStringLiteral("alice"), m_temp, m_transport, m_observer,
-        WorkerFlags{m_exit, m_gesture, m_busy, m_idle, m_stopped, m_now},
-        [this](const QString& entry, int defaultValue) {
-            return m_profile.value(entry, defaultValue);
-        });
+    return std::make_unique<SendReceiveWorker>(*m_store, QStringLiteral("alice"), m_temp,
+                                               m_transport, m_observer, *m_flags, m_now,
+                                               [this](const QString& entry, int defaultValue) {
+                                                   return m_profile.value(entry, defaultValue);
+                                               });
 }
 
 void TestSendReceiveWorker::sendPhaseKeepsOrDropsCopies_data() {
@@ -225,7 +225,7 @@ void TestSendReceiveWorker::sendPhaseKeepsOrDropsCopies() {
     QCOMPARE(m_observer.counts.value(1, -1), 0);
     QCOMPARE(m_observer.statuses.first(), QStringLiteral("Sending..."));
     QCOMPARE(m_observer.statuses.last(), QString());
-    QCOMPARE(m_busy.load(), 0);
+    QCOMPARE(m_flags->transferBusy.load(), 0);
 }
 
 void TestSendReceiveWorker::failedUploadStaysInOutbox() {
@@ -272,11 +272,11 @@ void TestSendReceiveWorker::refusedUploadWaitsForRetry() {
 void TestSendReceiveWorker::signedOutAsksAgainOnlyWhenAskedAndResumes() {
     writeFile(m_folder + "/Outbox/bob;alice;1", "video");
     m_transport.signedOut = true;
-    m_idle = 1;
+    m_flags->idleTicks = 1;
     auto worker = makeWorker();
     std::thread thread([&worker] { worker->run(); });
     auto stop = qScopeGuard([&] {
-        m_exit = 1;
+        m_flags->exitRequested = 1;
         thread.join();
     });
     QTRY_VERIFY(worker->isSignedOut());
@@ -483,7 +483,7 @@ void TestSendReceiveWorker::firstCycleSweepsAbandonedWorkingFiles() {
 }
 
 void TestSendReceiveWorker::gestureSkipsTransfers() {
-    m_gesture = 1;
+    m_flags->gestureActive = 1;
     writeFile(m_folder + "/Outbox/bob;alice;1", "video");
     m_transport.waiting = {record("bob;alice;7", "1/1/2020 1:00:00 AM", "v")};
     makeWorker()->runCycle();
@@ -493,7 +493,7 @@ void TestSendReceiveWorker::gestureSkipsTransfers() {
 }
 
 void TestSendReceiveWorker::earlyCycleAndExit() {
-    m_idle = 100000; // far longer than the test may take
+    m_flags->idleTicks = 100000; // far longer than the test may take
     auto worker = makeWorker();
     std::thread thread([&worker] { worker->run(); });
     QTRY_COMPARE(m_observer.allCounts.load(), 1);
@@ -502,10 +502,10 @@ void TestSendReceiveWorker::earlyCycleAndExit() {
     m_now = 1;
     QTRY_COMPARE(m_observer.allCounts.load(), 2);
     QVERIFY(QFile::exists(m_folder + "/Inbox/alice;7.wmv"));
-    QCOMPARE(m_stopped.load(), 0);
-    m_exit = 1;
+    QCOMPARE(m_flags->workerStopped.load(), 0);
+    m_flags->exitRequested = 1;
     thread.join();
-    QCOMPARE(m_stopped.load(), 1);
+    QCOMPARE(m_flags->workerStopped.load(), 1);
 }
 
 void TestSendReceiveWorker::waitingOnTheService_data() {
@@ -526,11 +526,11 @@ void TestSendReceiveWorker::waitingOnTheService() {
     QFETCH(bool, cycleWithoutAsking);
     QFETCH(int, waitsAfterAsking);
     m_transport.waitAnswers = answers;
-    m_idle = 100000; // a period far longer than the test may take
+    m_flags->idleTicks = 100000; // a period far longer than the test may take
     auto worker = makeWorker();
     std::thread thread([&worker] { worker->run(); });
     auto stop = qScopeGuard([&] {
-        m_exit = 1;
+        m_flags->exitRequested = 1;
         thread.join();
     });
     if (cycleWithoutAsking) {
@@ -544,9 +544,9 @@ void TestSendReceiveWorker::waitingOnTheService() {
     QTRY_COMPARE(m_transport.waits.load(), waitsAfterAsking);
     // Closing ends a wait that is under way.
     stop.dismiss();
-    m_exit = 1;
+    m_flags->exitRequested = 1;
     thread.join();
-    QCOMPARE(m_stopped.load(), 1);
+    QCOMPARE(m_flags->workerStopped.load(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSendReceiveWorker)

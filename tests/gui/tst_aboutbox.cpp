@@ -1,8 +1,8 @@
 #include "platform/resources.h"
 #include "service/serviceaddress.h"
 #include "store/dialogs/aboutbox.h"
-#include "store/options/aboutzeb.h"
 #include "store/dialogs/productinfo.h"
+#include "store/options/aboutzeb.h"
 
 #include <QLabel>
 #include <QTest>

@@ -5,9 +5,9 @@
 #include "platform/profile.h"
 #include "scriptedserver.h"
 #include "serverprocess.h"
-#include "service/httpshared.h"
 #include "service/dialogs/login.h"
 #include "service/dialogs/register.h"
+#include "service/httpshared.h"
 #include "testenvironment.h"
 
 #include <QLineEdit>

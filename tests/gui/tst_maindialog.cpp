@@ -95,8 +95,8 @@ void TestMainDialog::cancelledSignInEndsAndKeepsRectangle() {
     QMetaObject::invokeMethod(
         dialog, [dialog] { dialog->exec(); }, Qt::QueuedConnection);
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
-    QCOMPARE(dialog->exitRequested.load(), 1);
-    QCOMPARE(dialog->workerStopped.load(), 1);
+    QCOMPARE(dialog->flags().exitRequested.load(), 1);
+    QCOMPARE(dialog->flags().workerStopped.load(), 1);
     const QRect shown = dialog->geometry();
     delete dialog;
     // No user folder exists after a cancelled sign-in ...
@@ -146,7 +146,7 @@ void TestMainDialog::unusableFoldersEndTheProgram() {
     QCOMPARE(boxes.size(), 1);
     QVERIFY2(boxes.front().text.contains(inUse ? userFolder : privateBase),
              qPrintable(boxes.front().text));
-    QCOMPARE(dialog->exitRequested.load(), 1);
+    QCOMPARE(dialog->flags().exitRequested.load(), 1);
     QVERIFY(!dialog->windowTitle().contains(QLatin1String("alice@example.org")));
     delete dialog;
     // The other program's lock is untouched.
@@ -159,14 +159,14 @@ void TestMainDialog::escapeWaitsForWorker() {
     dialog.show();
     QSignalSpy finished(&dialog, &QDialog::finished);
     QTest::keyClick(&dialog, Qt::Key_Escape);
-    QCOMPARE(dialog.exitRequested.load(), 1);
+    QCOMPARE(dialog.flags().exitRequested.load(), 1);
     QVERIFY(dialog.timers().isActive(kTimerExitPoll));
     // Closing again meanwhile changes nothing.
     dialog.close();
     QTest::qWait(100);
     QCOMPARE(finished.size(), 0);
     QVERIFY(dialog.isVisible());
-    dialog.workerStopped = 1;
+    dialog.flags().workerStopped = 1;
     QTRY_COMPARE(finished.size(), 1);
     QVERIFY(!dialog.timers().isActive(kTimerExitPoll));
 }
@@ -174,13 +174,13 @@ void TestMainDialog::escapeWaitsForWorker() {
 void TestMainDialog::enterDoesNothing() {
     CMainDialog dialog;
     dialog.timers().stop(kTimerSignIn);
-    dialog.workerStopped = 1;
+    dialog.flags().workerStopped = 1;
     dialog.show();
     QSignalSpy finished(&dialog, &QDialog::finished);
     QTest::keyClick(&dialog, Qt::Key_Return);
     QTest::keyClick(&dialog, Qt::Key_Enter);
     QCOMPARE(finished.size(), 0);
-    QCOMPARE(dialog.exitRequested.load(), 0);
+    QCOMPARE(dialog.flags().exitRequested.load(), 0);
 }
 
 QTEST_MAIN(TestMainDialog)

@@ -19,10 +19,10 @@
 #include "store/lists/contactlist.h"
 #include "store/lists/inboxlist.h"
 #include "store/lists/mytabs.h"
-#include "store/player/ocx1.h"
-#include "store/options/optionssheet.h"
 #include "store/lists/outboxlist.h"
 #include "store/lists/sentlist.h"
+#include "store/options/optionssheet.h"
+#include "store/player/ocx1.h"
 #include "testenvironment.h"
 
 #include <QApplication>
@@ -204,8 +204,8 @@ void TestMainWindow::init() {
 void TestMainWindow::cleanup() {
     setTimerScale(0.05);
     if (m_dialog) {
-        m_dialog->exitRequested = 1;
-        QTRY_COMPARE_WITH_TIMEOUT(m_dialog->savingWorkers.load(), 0, 20000);
+        m_dialog->flags().exitRequested = 1;
+        QTRY_COMPARE_WITH_TIMEOUT(m_dialog->flags().savingWorkers.load(), 0, 20000);
         std::lock_guard lock(m_gate->mutex);
         m_gate->open = true;
     }
@@ -273,7 +273,7 @@ void TestMainWindow::selectingPlaysAndMarksRead() {
     const QString played = m_folder + "/Inbox/bob;200.wmv";
     QCOMPARE(m_dialog->player()->url(), played);
     QVERIFY(m_dialog->player()->isVisible());
-    QCOMPARE(m_dialog->playerShown.load(), 1);
+    QCOMPARE(m_dialog->flags().playerShown.load(), 1);
     QVERIFY(FileStatus().isRead(played));
     QCOMPARE(m_dialog->tabs()->count(0), 0);
     // No unread message is left: the blinking stops on the normal icon.
@@ -303,7 +303,7 @@ void TestMainWindow::selectingSentPlaysWithoutMarkingRead() {
     const QString played = m_folder + "/Sent/bob;alice;7.wmv";
     QCOMPARE(m_dialog->player()->url(), played);
     QVERIFY(m_dialog->player()->isVisible());
-    QCOMPARE(m_dialog->playerShown.load(), 1);
+    QCOMPARE(m_dialog->flags().playerShown.load(), 1);
     QVERIFY(!FileStatus().isRead(played));
     QVERIFY(!FileStatus().isRead(m_folder + "/Inbox/bob;200.wmv"));
     QVERIFY(!FileStatus().isRead(m_folder + "/Inbox/bob;alice;7.wmv"));
@@ -320,7 +320,7 @@ void TestMainWindow::clearingSelectionHidesPlayer() {
     inbox->clearSelection();
     QVERIFY(!m_dialog->player()->isVisible());
     QCOMPARE(m_dialog->player()->url(), QString());
-    QCOMPARE(m_dialog->playerShown.load(), 0);
+    QCOMPARE(m_dialog->flags().playerShown.load(), 0);
 }
 
 void TestMainWindow::contactSummaryWaitsForLastChange() {
@@ -574,11 +574,11 @@ void TestMainWindow::savingShownUntilFiled() {
     QWidget* focus = QApplication::focusWidget();
     QVERIFY(focus);
     QTest::keyPress(focus, Qt::Key_Space);
-    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    QTRY_VERIFY(m_dialog->flags().recording.load() == 1);
     // Frames have reached the writer.
     QTRY_VERIFY_WITH_TIMEOUT(m_dialog->recordedMs > 0, 20000);
     QTest::keyRelease(focus, Qt::Key_Space);
-    QTRY_COMPARE_WITH_TIMEOUT(m_dialog->savingWorkers.load(), 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_dialog->flags().savingWorkers.load(), 0, 20000);
     QTRY_COMPARE(m_dialog->statusText(), QString());
     status->removeEventFilter(&log);
 
@@ -618,7 +618,7 @@ void TestMainWindow::backgroundClickClearsStatus() {
     QCOMPARE(m_dialog->childAt(click), nullptr);
     QTest::mouseClick(m_dialog.get(), Qt::LeftButton, {}, click);
     QCOMPARE(m_dialog->statusText(), QString());
-    QCOMPARE(m_dialog->gestureActive.load(), 0);
+    QCOMPARE(m_dialog->flags().gestureActive.load(), 0);
 }
 
 void TestMainWindow::releaseDuringCountdownRecordsNothing_data() {
@@ -642,16 +642,16 @@ void TestMainWindow::releaseDuringCountdownRecordsNothing() {
     selectContacts({"dave"});
     const QPoint onIndicator = m_dialog->indicator()->geometry().center();
     QTest::mousePress(m_dialog.get(), Qt::LeftButton, {}, onIndicator);
-    QCOMPARE(m_dialog->gestureActive.load(), 1);
+    QCOMPARE(m_dialog->flags().gestureActive.load(), 1);
     QCOMPARE(m_dialog->statusText(), QStringLiteral("Start in 3 seconds..."));
     QTest::mouseRelease(m_dialog.get(), Qt::LeftButton, {},
                         inside ? onIndicator : QPoint(200, 310));
-    QCOMPARE(m_dialog->gestureActive.load(), 0);
+    QCOMPARE(m_dialog->flags().gestureActive.load(), 0);
     QVERIFY(!m_dialog->timers().isActive(kTimerCountdown));
     QCOMPARE(m_dialog->statusText(), QString());
-    QCOMPARE(m_dialog->recording.load(), 0);
+    QCOMPARE(m_dialog->flags().recording.load(), 0);
     QVERIFY(!m_dialog->writer());
-    QCOMPARE(m_dialog->savingWorkers.load(), 0);
+    QCOMPARE(m_dialog->flags().savingWorkers.load(), 0);
     QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::Ready));
     QCOMPARE(readFile(video), QByteArray("earlier video"));
     QCOMPARE(readFile(thumbnail), QByteArray("earlier thumbnail"));
@@ -677,7 +677,7 @@ void TestMainWindow::closingWaitsForCycle() {
     }
     m_gate->released.notify_all();
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
-    QCOMPARE(m_dialog->workerStopped.load(), 1);
+    QCOMPARE(m_dialog->flags().workerStopped.load(), 1);
 }
 
 void TestMainWindow::aboutFromWindowMenu() {

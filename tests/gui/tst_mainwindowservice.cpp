@@ -11,17 +11,17 @@
 #include "platform/messages.h"
 #include "platform/tempfolder.h"
 #include "serverprocess.h"
-#include "service/httpshared.h"
 #include "service/dialogs/login.h"
+#include "service/httpshared.h"
 #include "service/messagepageclient.h"
 #include "service/sendreceiveworker.h"
 #include "service/servicetransport.h"
 #include "service/uploadbody.h"
 #include "store/lists/contactlist.h"
 #include "store/lists/inboxlist.h"
-#include "store/messagestore.h"
 #include "store/lists/mytabs.h"
 #include "store/lists/outboxlist.h"
+#include "store/messagestore.h"
 #include "testenvironment.h"
 #include <QImage>
 #include <QScopeGuard>
@@ -134,7 +134,7 @@ void TestMainWindowService::waitingMessageArrivesAndIsAnnounced() {
     QSignalSpy finished(&dialog, &QDialog::finished);
     QTest::keyClick(&dialog, Qt::Key_Escape);
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
-    QCOMPARE(dialog.workerStopped.load(), 1);
+    QCOMPARE(dialog.flags().workerStopped.load(), 1);
 }
 
 void TestMainWindowService::outboxIsSentByTheWorker() {
@@ -188,7 +188,7 @@ void TestMainWindowService::recordedMessageReachesTwoContacts() {
                                   contacts->rowRect(row).center());
         QCOMPARE(dialog.GetRecipients().size(), 2);
         QTest::keyPress(contacts, Qt::Key_Space);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.recording.load() == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.flags().recording.load() == 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.recordedMs >= 3000, 20000);
         QTest::keyRelease(contacts, Qt::Key_Space);
         // Filed for both and sent at once, in one cycle, without asking.
@@ -207,9 +207,9 @@ void TestMainWindowService::recordedMessageReachesTwoContacts() {
         const MessageStore store(m_core->m_strFolder);
         const auto transport = makeServiceTransport(m_core->service(), user);
         QuietCycleObserver observer;
-        std::atomic<int> exitRequested{0}, gesture{0}, busy{0}, idle{0}, stopped{0}, now{0};
-        SendReceiveWorker worker(store, user, GetTempPath(), *transport, observer,
-                                 WorkerFlags{exitRequested, gesture, busy, idle, stopped, now},
+        WorkerFlags flags;
+        std::atomic<int> now{0};
+        SendReceiveWorker worker(store, user, GetTempPath(), *transport, observer, flags, now,
                                  [](const QString&, int defaultValue) { return defaultValue; });
         // Bob may still have alice's earlier message waiting.
         int received = 0;

@@ -117,8 +117,8 @@ void TestRecording::init() {
 void TestRecording::cleanup() {
     setMessageBoxHook({});
     if (m_dialog) {
-        m_dialog->exitRequested = 1;
-        QTRY_COMPARE(m_dialog->savingWorkers.load(), 0);
+        m_dialog->flags().exitRequested = 1;
+        QTRY_COMPARE(m_dialog->flags().savingWorkers.load(), 0);
     }
     m_dialog.reset();
 }
@@ -177,14 +177,14 @@ void TestRecording::countdownThenRecording() {
     QVERIFY(m_dialog->captureWindow()->isVisible());
     QTRY_COMPARE(m_dialog->statusText(), QStringLiteral("Start in 2 seconds..."));
     QTRY_COMPARE(m_dialog->statusText(), QStringLiteral("Start in 1 seconds..."));
-    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    QTRY_VERIFY(m_dialog->flags().recording.load() == 1);
     QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::Recording));
     QVERIFY(m_dialog->statusText().startsWith(QLatin1String("Recording")));
     QTRY_VERIFY(m_dialog->statusText().startsWith(QLatin1String("Recording (")));
     // The space bar never holds the pointer: other programs keep their clicks.
     QCOMPARE(QWidget::mouseGrabber(), nullptr);
     releaseSpace();
-    QCOMPARE(m_dialog->recording.load(), 0);
+    QCOMPARE(m_dialog->flags().recording.load(), 0);
     QVERIFY(!m_dialog->captureWindow()->isVisible());
     QVERIFY(!m_dialog->captureWindow()->isConnected());
     QCOMPARE(QWidget::mouseGrabber(), nullptr);
@@ -200,10 +200,10 @@ void TestRecording::spaceUpDuringCountdownRecordsNothing() {
     QCOMPARE(m_dialog->statusText(), QStringLiteral("Start in 3 seconds..."));
     releaseSpace();
     QCOMPARE(m_dialog->statusText(), QString());
-    QCOMPARE(m_dialog->gestureActive.load(), 0);
+    QCOMPARE(m_dialog->flags().gestureActive.load(), 0);
     // The countdown is stopped, so nothing can start recording later.
     QVERIFY(!m_dialog->timers().isActive(kTimerCountdown));
-    QCOMPARE(m_dialog->recording.load(), 0);
+    QCOMPARE(m_dialog->flags().recording.load(), 0);
     QCOMPARE(clicks.count(), 0);
     QVERIFY(!QFile::exists(GetTempPath() + "vnote.wmv"));
     QCOMPARE(outboxFiles(m_folder), QStringList{});
@@ -235,13 +235,13 @@ void TestRecording::keyRepeatPairsKeepTheGesture() {
         const QString status = m_dialog->statusText();
         counted = counted || status.startsWith(QLatin1String("Start in 2"));
         countdownRestarted = (counted && status.startsWith(QLatin1String("Start in 3"))) ||
-                             m_dialog->gestureActive.load() == 0;
+                             m_dialog->flags().gestureActive.load() == 0;
     }
     QVERIFY2(!countdownRestarted, "a repeat pair ended the gesture");
-    QCOMPARE(m_dialog->recording.load(), 1);
+    QCOMPARE(m_dialog->flags().recording.load(), 1);
     sendSpace(QEvent::KeyRelease, false);
     // The real release ends the recording without another key event.
-    QTRY_COMPARE(m_dialog->recording.load(), 0);
+    QTRY_COMPARE(m_dialog->flags().recording.load(), 0);
     QTRY_COMPARE(outboxFiles(m_folder).size(), 2);
 }
 
@@ -255,7 +255,7 @@ void TestRecording::gestureShowsTheCameraInsteadOfThePlayer() {
                       inbox->visualRect(inbox->model()->index(0, 0)).center());
     QVERIFY(m_dialog->player()->isVisible());
     pressSpace();
-    QCOMPARE(m_dialog->playerShown.load(), 0);
+    QCOMPARE(m_dialog->flags().playerShown.load(), 0);
     QVERIFY(!m_dialog->player()->isVisible());
     // What stands in the preview area is the camera's picture.
     const QPoint centre = CMainDialog::previewRect().center();
@@ -273,13 +273,13 @@ void TestRecording::recordingWaitsForTheFirstPicture() {
     m_dialog->captureWindow()->disconnectDriver();
     QTRY_VERIFY(m_dialog->statusText() == QStringLiteral("Start in 1 seconds...") &&
                 !m_dialog->timers().isActive(kTimerCountdown));
-    QCOMPARE(m_dialog->recording.load(), 0);
+    QCOMPARE(m_dialog->flags().recording.load(), 0);
     QVERIFY(!m_dialog->writer());
     QVERIFY(m_dialog->captureWindow()->connectDriver());
-    QTRY_COMPARE(m_dialog->recording.load(), 1);
+    QTRY_COMPARE(m_dialog->flags().recording.load(), 1);
     waitForRecordedMs(300);
     releaseSpace();
-    QTRY_COMPARE(m_dialog->savingWorkers.load(), 0);
+    QTRY_COMPARE(m_dialog->flags().savingWorkers.load(), 0);
     const QStringList filed = outboxFiles(m_folder);
     QVERIFY(!filed.isEmpty() && filed.front().startsWith(QLatin1String("bob;alice;")));
     QVERIFY(QFileInfo(m_folder + "/Outbox/" + filed.front()).size() > 1000);
@@ -289,7 +289,7 @@ void TestRecording::spaceRecordingIsFiledForSelectedContacts() {
     signIn();
     selectContacts({"bob", "carol"});
     pressSpace();
-    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    QTRY_VERIFY(m_dialog->flags().recording.load() == 1);
     waitForRecordedMs(1500);
     releaseSpace();
     // One pair per recipient, each with its own tick.
@@ -314,10 +314,10 @@ void TestRecording::spaceWithoutRecipientFilesNothing() {
     QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::NoRecording));
     pressSpace();
     // The space bar needs no recipient to start.
-    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    QTRY_VERIFY(m_dialog->flags().recording.load() == 1);
     waitForRecordedMs(300);
     releaseSpace();
-    QTRY_COMPARE(m_dialog->savingWorkers.load(), 0);
+    QTRY_COMPARE(m_dialog->flags().savingWorkers.load(), 0);
     QCOMPARE(outboxFiles(m_folder), QStringList{});
 }
 
@@ -326,7 +326,7 @@ void TestRecording::shortRecordingCarriesNoOldThumbnail() {
     writeFile(GetTempPath() + "vnote.jpg", "the picture of an earlier message");
     selectContacts({"bob"});
     pressSpace();
-    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    QTRY_VERIFY(m_dialog->flags().recording.load() == 1);
     // Released as soon as it records: far too short for a thumbnail.
     QCOMPARE(m_dialog->thumbnailTaken, 0);
     releaseSpace();
@@ -347,8 +347,8 @@ void TestRecording::mouseReleaseInsideFilesOutsideCancels() {
     selectContacts({"dave"});
     const QPoint onIndicator = m_dialog->indicator()->geometry().center();
     QTest::mousePress(m_dialog.get(), Qt::LeftButton, {}, onIndicator);
-    QCOMPARE(m_dialog->gestureActive.load(), 1);
-    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    QCOMPARE(m_dialog->flags().gestureActive.load(), 1);
+    QTRY_VERIFY(m_dialog->flags().recording.load() == 1);
     waitForRecordedMs(1200);
     QTest::mouseRelease(m_dialog.get(), Qt::LeftButton, {},
                         inside ? onIndicator : QPoint(600, 300));
@@ -359,7 +359,7 @@ void TestRecording::mouseReleaseInsideFilesOutsideCancels() {
     }
     QCOMPARE(m_dialog->statusText(), QStringLiteral("Cancelled"));
     QTRY_COMPARE(m_dialog->statusText(), QString());
-    QCOMPARE(m_dialog->savingWorkers.load(), 0);
+    QCOMPARE(m_dialog->flags().savingWorkers.load(), 0);
     QCOMPARE(outboxFiles(m_folder), QStringList{});
     // The cancelled recording stays in the temporary folder.
     QVERIFY(QFile::exists(GetTempPath() + "vnote.wmv"));
@@ -372,7 +372,7 @@ void TestRecording::pressWithoutRecipientDoesNothing() {
     m_dialog->contactList()->clearSelection();
     QTest::mousePress(m_dialog.get(), Qt::LeftButton, {},
                       m_dialog->indicator()->geometry().center());
-    QCOMPARE(m_dialog->gestureActive.load(), 0);
+    QCOMPARE(m_dialog->flags().gestureActive.load(), 0);
     QCOMPARE(m_dialog->statusText(), QString());
     QTest::mouseRelease(m_dialog.get(), Qt::LeftButton, {},
                         m_dialog->indicator()->geometry().center());
@@ -382,13 +382,13 @@ void TestRecording::thirtySecondLimitStopsAndFiles() {
     signIn();
     selectContacts({"bob"});
     pressSpace();
-    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    QTRY_VERIFY(m_dialog->flags().recording.load() == 1);
     waitForRecordedMs(1200);
     // Thirty seconds of recorded time stop the recording while the key is
     // still held.
     m_dialog->recordedMs = 30000;
-    QTRY_COMPARE(m_dialog->recording.load(), 0);
-    QCOMPARE(m_dialog->gestureActive.load(), 0);
+    QTRY_COMPARE(m_dialog->flags().recording.load(), 0);
+    QCOMPARE(m_dialog->flags().gestureActive.load(), 0);
     QTRY_COMPARE(outboxFiles(m_folder).size(), 2);
     // The later key-up finds no gesture and only clears the status.
     releaseSpace();
@@ -478,7 +478,7 @@ void TestRecording::noCameraOffersRetryThenNothingRecords() {
     selectContacts({"bob"});
     QCOMPARE(m_dialog->indicator()->state(), int(RecordIndicator::NoRecording));
     pressSpace();
-    QCOMPARE(m_dialog->gestureActive.load(), 0);
+    QCOMPARE(m_dialog->flags().gestureActive.load(), 0);
     QCOMPARE(m_dialog->statusText(), QString());
     releaseSpace();
 }
@@ -510,10 +510,10 @@ void TestRecording::frameWriteFailureIsShownAndFilesNothing() {
     QVERIFY(!boxes.front().text.isEmpty());
     // The capture window is gone until the next sign-in; the gesture goes on.
     QTRY_VERIFY(!m_dialog->captureWindow());
-    QCOMPARE(m_dialog->gestureActive.load(), 1);
+    QCOMPARE(m_dialog->flags().gestureActive.load(), 1);
     releaseSpace();
-    QCOMPARE(m_dialog->gestureActive.load(), 0);
-    QTRY_COMPARE(m_dialog->savingWorkers.load(), 0);
+    QCOMPARE(m_dialog->flags().gestureActive.load(), 0);
+    QTRY_COMPARE(m_dialog->flags().savingWorkers.load(), 0);
     QCOMPARE(outboxFiles(m_folder), QStringList{});
     QCOMPARE(boxes.size(), 1);
 }
@@ -522,13 +522,13 @@ void TestRecording::videoFinishedBeforeTheSavingWorkerLooks() {
     signIn();
     selectContacts({"bob"});
     pressSpace();
-    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    QTRY_VERIFY(m_dialog->flags().recording.load() == 1);
     waitForRecordedMs(600);
     // Finished straight from here: the Saving worker asks this thread for
     // the recipients before it looks at the video, so it cannot have looked
     // until this test lets the event loop run.
     m_dialog->FinishRecording(false);
-    QCOMPARE(m_dialog->savingWorkers.load(), 1);
+    QCOMPARE(m_dialog->flags().savingWorkers.load(), 1);
     QVERIFY(!m_dialog->writer());
     const QString video = GetTempPath() + "vnote.wmv";
     QVERIFY(!QFile::exists(video + ".part"));
@@ -550,7 +550,7 @@ void TestRecording::screenshots() {
     const QString dir = QCoreApplication::applicationDirPath();
     const QString platform = QGuiApplication::platformName();
     QVERIFY(m_dialog->grab().save(dir + "/mainwindow-countdown-" + platform + ".png"));
-    QTRY_VERIFY(m_dialog->recording.load() == 1);
+    QTRY_VERIFY(m_dialog->flags().recording.load() == 1);
     waitForRecordedMs(1200);
     QVERIFY(m_dialog->grab().save(dir + "/mainwindow-recording-" + platform + ".png"));
     releaseSpace();

@@ -60,7 +60,8 @@ private:
     std::unique_ptr<MessageTransport> m_transport;
     SignOutObserver m_observer;
     int m_alerts = 0;
-    std::atomic<int> m_exit{0}, m_gesture{0}, m_busy{0}, m_idle{0}, m_stopped{0}, m_now{0};
+    WorkerFlags m_flags;
+    std::atomic<int> m_now{0};
 };
 
 void TestSessionRenewal::initTestCase() {
@@ -127,8 +128,7 @@ void TestSessionRenewal::queueForAlice() {
 
 std::unique_ptr<SendReceiveWorker> TestSessionRenewal::makeWorker() {
     return std::make_unique<SendReceiveWorker>(
-        *m_store, m_aliceId, m_temp, *m_transport, m_observer,
-        WorkerFlags{m_exit, m_gesture, m_busy, m_idle, m_stopped, m_now},
+        *m_store, m_aliceId, m_temp, *m_transport, m_observer, m_flags, m_now,
         [](const QString&, int defaultValue) { return defaultValue; });
 }
 
