@@ -135,17 +135,15 @@ ProcessStatus readStatus(qint64 pid) {
 class NonWaitingTransport : public MessageTransport {
 public:
     explicit NonWaitingTransport(MessageTransport& inner) : m_inner(inner) {}
-    int UploadMessage(const QString& path, const QString& name, const QString& sender,
-                      const QString& recipient) override {
-        return m_inner.UploadMessage(path, name, sender, recipient);
+    TransferResult upload(const QString& path, const QString& name, const QString& sender,
+                          const QString& recipient) override {
+        return m_inner.upload(path, name, sender, recipient);
     }
-    int DownloadMessage(const QString& targetPath) override {
-        return m_inner.DownloadMessage(targetPath);
+    TransferResult download(const QString& targetPath) override {
+        return m_inner.download(targetPath);
     }
     void setReceived(const QString& name) override { m_inner.setReceived(name); }
-    bool sessionGone() const override { return m_inner.sessionGone(); }
     bool signInAgain() override { return m_inner.signInAgain(); }
-    QString refusal() const override { return m_inner.refusal(); }
     WaitOutcome waitForMessage(int, const std::function<bool()>&) override {
         return WaitOutcome::Unsupported;
     }

@@ -152,6 +152,23 @@ ssize_t readStream(void* cls, uint64_t offset, char* buffer, size_t max) {
     return static_cast<ssize_t>(n);
 }
 
+std::string terminationText(MHD_RequestTerminationCode code) {
+    switch (code) {
+    case MHD_REQUEST_TERMINATED_WITH_ERROR:
+        return "connection error";
+    case MHD_REQUEST_TERMINATED_TIMEOUT_REACHED:
+        return "timed out";
+    case MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN:
+        return "service stopping";
+    case MHD_REQUEST_TERMINATED_READ_ERROR:
+        return "read error";
+    case MHD_REQUEST_TERMINATED_CLIENT_ABORT:
+        return "client closed";
+    default:
+        return "code " + std::to_string(int(code));
+    }
+}
+
 void freeStream(void* cls) {
     delete static_cast<StreamSource*>(cls);
 }
@@ -288,6 +305,11 @@ struct HttpListener::Impl {
             const bool complete = code == MHD_REQUEST_TERMINATED_COMPLETED_OK &&
                                   state->request.method != "HEAD" && state->streamEnded &&
                                   state->streamEnded->load();
+            // An operator, and a test that fails, can tell a client that
+            // went away from a reply the service cut.
+            if (code != MHD_REQUEST_TERMINATED_COMPLETED_OK)
+                logServerProblem(state->request.path + " reply ended early (" +
+                                 terminationText(code) + ")");
             // The page's own bookkeeping may wait on the database.
             self->pages.submit(
                 [stream = state->response.stream, complete] { stream->done(complete); });

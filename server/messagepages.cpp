@@ -299,6 +299,9 @@ struct Delivery {
                 try {
                     if (acknowledged)
                         q->retire(m);
+                    else
+                        logServerProblem("a reply to an older client was not acknowledged; " +
+                                         m.file + " stays waiting");
                 } catch (const DatabaseError& e) {
                     logServerProblem("a delivered message could not be retired: " +
                                      std::string(e.what()));

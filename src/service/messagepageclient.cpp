@@ -248,14 +248,12 @@ void MessagePageClient::setStallTimeoutMs(long milliseconds) {
     m_stallTimeoutMs = milliseconds > 0 ? milliseconds : 30000;
 }
 
-int MessagePageClient::UploadMessage(const QString& filePath, const QString& name,
-                                     const QString& sender, const QString& recipient,
-                                     const QString& fourth, UploadProgress* progress) {
-    m_sessionGone = false;
-    m_refusal.clear();
+TransferResult MessagePageClient::upload(const QString& filePath, const QString& name,
+                                         const QString& sender, const QString& recipient,
+                                         const QString& fourth, UploadProgress* progress) {
     QFile file(filePath);
     if (!QFileInfo(filePath).isFile() || !file.open(QIODevice::ReadOnly))
-        return 0;
+        return TransferResult::failed();
     const qint64 total = uploadBodyLength(file.size());
     if (progress) {
         progress->setPosition(0);
@@ -266,29 +264,38 @@ int MessagePageClient::UploadMessage(const QString& filePath, const QString& nam
     request.handle =
         openHandle((m_base + QStringLiteral("zeb/post.asp")).toUtf8(), m_connectTimeoutMs);
     if (!request.handle)
-        return 0;
+        return TransferResult::failed();
     // The body goes out as it is: no form encoding is claimed for it.
     request.headers = curl_slist_append(request.headers, "Content-Type:");
     curl_easy_setopt(request.handle, CURLOPT_HTTPHEADER, request.headers);
 
     if (!WriteUploadBody(request, total, file, name, sender, recipient, fourth, progress))
-        return 0;
+        return TransferResult::failed();
     // The boxes come after the connection is closed, so a box left open
     // holds no connection of the service.
     curl_easy_cleanup(request.handle);
     request.handle = nullptr;
+    bool sessionGone = false;
+    QString refusal;
     for (const QByteArray& piece : request.reply.invalidPieces()) {
         if (piece.startsWith(kUploadNotSignedIn)) {
-            m_sessionGone = true;
+            sessionGone = true;
             continue;
         }
         const QString text = QString::fromUtf8(piece);
         if (!request.reply.ok())
-            m_refusal = m_refusal.isEmpty() ? refusalReason(text)
-                                            : m_refusal + QLatin1Char(' ') + refusalReason(text);
+            refusal = refusal.isEmpty() ? refusalReason(text)
+                                        : refusal + QLatin1Char(' ') + refusalReason(text);
         showAlert(replyForDisplay(text), Profile::executableBaseName(), AlertIcon::None);
     }
-    return request.reply.ok() ? 1 : 0;
+    if (request.reply.ok())
+        return TransferResult::done();
+    // The service stored nothing without a session, whatever else it said.
+    if (sessionGone)
+        return {TransferResult::Outcome::SessionGone, {}};
+    if (!refusal.isEmpty())
+        return {TransferResult::Outcome::Refused, refusal};
+    return TransferResult::failed();
 }
 
 int MessagePageClient::WriteUploadBody(UploadRequest& request, qint64 total, QIODevice& file,
@@ -320,10 +327,9 @@ int MessagePageClient::WriteUploadBody(UploadRequest& request, qint64 total, QIO
     return 1;
 }
 
-int MessagePageClient::DownloadMessage(const QString& targetPath, const QString& userId,
-                                       const QString& received) {
+TransferResult MessagePageClient::download(const QString& targetPath, const QString& userId,
+                                           const QString& received) {
     m_lastReads = {};
-    m_sessionGone = false;
     const QString workingPath = targetPath + QLatin1Char('~');
     // A message is private: the record is the user's alone, also when a
     // working file of an earlier run is reused.
@@ -336,10 +342,11 @@ int MessagePageClient::DownloadMessage(const QString& targetPath, const QString&
         if (fd >= 0)
             ::close(fd);
         QFile::remove(workingPath);
-        return 0;
+        return TransferResult::failed();
     }
     RecordSink sink(working, m_lastReads);
     bool complete = false;
+    TransferResult refused;
     const QString page =
         pagePath(QStringLiteral("zeb/download.asp"),
                  {{QStringLiteral("id"), userId}, {QStringLiteral("received"), received}});
@@ -359,7 +366,10 @@ int MessagePageClient::DownloadMessage(const QString& targetPath, const QString&
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
         // Only a 200 reply carries a record; an error page is not a message.
         complete = rc == CURLE_OK && status == 200 && sink.finish();
-        m_sessionGone = sink.errorReply() && sink.errorText().startsWith(kDownloadNotSignedIn);
+        if (sink.errorReply())
+            refused = sink.errorText().startsWith(kDownloadNotSignedIn)
+                          ? TransferResult{TransferResult::Outcome::SessionGone, {}}
+                          : TransferResult::failed(QString::fromUtf8(sink.errorText()));
         curl_easy_cleanup(h);
         curl_slist_free_all(headers);
     }
@@ -367,15 +377,15 @@ int MessagePageClient::DownloadMessage(const QString& targetPath, const QString&
     working.close();
     if (!complete || !flushed || !sink.wroteData()) {
         QFile::remove(workingPath);
-        return 0;
+        return refused;
     }
     // rename() replaces an earlier target in one step.
     if (std::rename(QFile::encodeName(workingPath).constData(),
                     QFile::encodeName(targetPath).constData()) != 0) {
         QFile::remove(workingPath);
-        return 0;
+        return TransferResult::failed();
     }
-    return QFileInfo::exists(targetPath) ? 1 : 0;
+    return QFileInfo::exists(targetPath) ? TransferResult::done() : TransferResult::failed();
 }
 
 namespace {
@@ -396,7 +406,6 @@ constexpr int kWaitCheckMs = 50;
 
 WaitOutcome MessagePageClient::WaitForMessage(const QString& userId, int seconds,
                                               std::function<bool()> abort) {
-    m_sessionGone = false;
     seconds = qBound(1, seconds, 25);
     const QString page = pagePath(
         QStringLiteral("zeb/wait.asp"),
@@ -455,9 +464,7 @@ WaitOutcome MessagePageClient::WaitForMessage(const QString& userId, int seconds
         return WaitOutcome::Failed;
     if (reply.startsWith("OK"))
         return WaitOutcome::Arrived;
-    if (reply.startsWith(kDownloadNotSignedIn)) {
-        m_sessionGone = true;
-        return WaitOutcome::Failed;
-    }
+    if (reply.startsWith(kDownloadNotSignedIn))
+        return WaitOutcome::SessionGone;
     return reply.startsWith("ERROR: No message") ? WaitOutcome::NothingYet : WaitOutcome::Failed;
 }

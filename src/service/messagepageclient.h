@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/transferresult.h"
 #include "service/uploadbody.h"
 #include "service/waitoutcome.h"
 
@@ -14,10 +15,10 @@ struct UploadRequest;
 // The HTTP client of the message pages: upload ("zeb/post.asp"), download
 // ("zeb/download.asp") and the wait for the next message ("zeb/wait.asp").
 // The Send/Receive worker reaches it through a MessageTransport, which adds
-// the user's credentials and what the worker needs beyond single calls. Each call opens, uses and closes its own
-// libcurl handle; all of them share the process's cookie store, so they
-// present the session cookie of the sign-in. Calls block their thread for
-// the whole exchange and touch no widget.
+// the user's credentials and what the worker needs beyond single calls. Each call opens, uses and
+// closes its own libcurl handle; all of them share the process's cookie store, so they present the
+// session cookie of the sign-in. Calls block their thread for the whole exchange and touch no
+// widget.
 class MessagePageClient {
 public:
     explicit MessagePageClient(const ServiceAddress& service);
@@ -29,14 +30,20 @@ public:
     void setConnectTimeoutMs(long milliseconds);
     void setStallTimeoutMs(long milliseconds);
 
-    // Posts one file with its header block. 1 when the service answered
-    // "OK", else 0; nothing is sent when the file cannot be opened. A reply
-    // piece beginning with "INVALID" is shown to the user, and the call
-    // returns only once the box is dismissed; the refusal for a missing
-    // session is not shown (see sessionGone()).
+    // Posts one file with its header block; nothing is sent when the file
+    // cannot be opened. A reply piece beginning with "INVALID" is shown to
+    // the user, and the call returns only once the box is dismissed; the
+    // refusal for a missing session is not shown, signing in again is the
+    // caller's remedy (SessionGone).
+    TransferResult upload(const QString& filePath, const QString& name, const QString& sender,
+                          const QString& recipient, const QString& fourth,
+                          UploadProgress* progress = nullptr);
+    // upload() as a number: 1 when the service answered "OK", else 0.
     int UploadMessage(const QString& filePath, const QString& name, const QString& sender,
                       const QString& recipient, const QString& fourth,
-                      UploadProgress* progress = nullptr);
+                      UploadProgress* progress = nullptr) {
+        return upload(filePath, name, sender, recipient, fourth, progress).asNumber();
+    }
     // Sends the body of an opened upload request: the header block, then the
     // file from its start in 1024-byte blocks, and reads the reply. 1 when
     // the exchange completed, else 0.
@@ -49,13 +56,18 @@ public:
     // `received` names the last message filed and not yet confirmed (the
     // record's trimmed name field, empty for none): the service keeps handing
     // a message out until it is named here, so a client that dies before
-    // filing loses nothing. 1 when targetPath now holds a whole record, else
-    // 0: no message ("ERROR"), a refusal, a reply that broke off before its
-    // end, or any other failure. A failure leaves neither the working file
+    // filing loses nothing. Done when targetPath now holds a whole record;
+    // no message ("ERROR", its text as the reason), a reply that broke off
+    // before its end or any other failure leaves neither the working file
     // nor a new target behind; an earlier target file is replaced only by a
     // complete record.
+    TransferResult download(const QString& targetPath, const QString& userId,
+                            const QString& received = QString());
+    // download() as a number: 1 for a whole record, else 0.
     int DownloadMessage(const QString& targetPath, const QString& userId,
-                        const QString& received = QString());
+                        const QString& received = QString()) {
+        return download(targetPath, userId, received).asNumber();
+    }
 
     // Waits up to `seconds` (the service allows at most 25) until a message
     // waits for userId ("zeb/wait.asp"). `abort` is asked about every 50 ms
@@ -70,16 +82,6 @@ public:
         qint64 bytes = 0;
     };
     ReadCounts lastDownloadReads() const { return m_lastReads; }
-
-    // True when the service refused the last upload or download because it
-    // holds no session for this program (signed out elsewhere, or the
-    // session ran out). That refusal is not shown: signing in again is the
-    // caller's remedy.
-    bool sessionGone() const { return m_sessionGone; }
-    // Why the service refused the last upload ("INVALID: <reason>" without
-    // its mark, several refusals joined); empty when it was not refused, for
-    // want of a session included, or when no answer came.
-    QString refusal() const { return m_refusal; }
 
     // Agent name of both transfers.
     static constexpr char kAgent[] = "HttpSendRequestEx";
@@ -101,6 +103,4 @@ private:
     long m_connectTimeoutMs = 30000;
     long m_stallTimeoutMs = 30000;
     ReadCounts m_lastReads;
-    bool m_sessionGone = false;
-    QString m_refusal;
 };

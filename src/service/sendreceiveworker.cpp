@@ -84,14 +84,14 @@ void SendReceiveWorker::sendPhase(CycleResult& result) {
         const QString name = fileName.toLower();
         const QString recipient = firstField(name);
         const QString path = m_store.path(Folder::Outbox, fileName);
-        bool sent = m_transport.UploadMessage(path, name, m_userId, recipient);
+        TransferResult sent = m_transport.upload(path, name, m_userId, recipient);
         // The service stored nothing when it refused for want of a session,
         // so the same file goes once more.
-        if (!sent && renewSession())
-            sent = m_transport.UploadMessage(path, name, m_userId, recipient);
+        if (renewSession(sent))
+            sent = m_transport.upload(path, name, m_userId, recipient);
         if (m_signedOut)
             break;
-        if (sent) {
+        if (sent.succeeded()) {
             ++result.sent;
             const bool saveSent = m_readProfile(QLatin1String(kSettingSaveSent), 1) != 0;
             if (saveSent)
@@ -103,11 +103,10 @@ void SendReceiveWorker::sendPhase(CycleResult& result) {
             ++result.failedUploads;
             // Sending it again would only be refused again, with a box each
             // time: it waits for the user's retry.
-            const QString reason = m_transport.refusal();
-            if (!reason.isEmpty()) {
+            if (sent.outcome == TransferResult::Outcome::Refused) {
                 ++result.refused;
-                failures.mark(fileName, reason);
-                m_observer.sendRefused(fileName, reason);
+                failures.mark(fileName, sent.reason);
+                m_observer.sendRefused(fileName, sent.reason);
             }
         }
         m_observer.setStatus(QString());
@@ -136,9 +135,10 @@ void SendReceiveWorker::receivePhase(CycleResult& result) {
     while (result.received < kRecordsPerCycle && attempts < kRecordsPerCycle * 8) {
         ++attempts;
         m_transport.setReceived(m_toConfirm);
-        if (!m_transport.DownloadMessage(m_recordPath)) {
+        const TransferResult got = m_transport.download(m_recordPath);
+        if (!got.succeeded()) {
             // A refused request took no confirmation: the same one goes again.
-            if (!renewed && renewSession()) {
+            if (!renewed && renewSession(got)) {
                 renewed = true;
                 continue;
             }
@@ -202,8 +202,8 @@ SendReceiveWorker::Filing SendReceiveWorker::fileRecord(QString* receivedName) {
     return Filing::Filed;
 }
 
-bool SendReceiveWorker::renewSession() {
-    if (!m_transport.sessionGone())
+bool SendReceiveWorker::renewSession(const TransferResult& refused) {
+    if (refused.outcome != TransferResult::Outcome::SessionGone)
         return false;
     if (m_transport.signInAgain())
         return true;
@@ -262,8 +262,10 @@ void SendReceiveWorker::waitOnService(std::chrono::steady_clock::time_point dead
             m_serviceWaits = false;
             return;
         case WaitOutcome::Failed:
+        case WaitOutcome::SessionGone:
         case WaitOutcome::Aborted:
-            // The rest of this period is slept; the next one tries again.
+            // The rest of this period is slept; the next one tries again,
+            // and its transfers sign in again when the session is gone.
             return;
         }
     }

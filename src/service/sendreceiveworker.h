@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/transferresult.h"
 #include "service/waitoutcome.h"
 #include "service/workerflags.h"
 
@@ -12,25 +13,19 @@
 class MessageStore;
 
 // How messages travel to and from the service: one upload per Outbox file,
-// one download per waiting file. Results 1/0 as the transfer code gives them.
+// one download per waiting file, each saying how it ended.
 class MessageTransport {
 public:
     virtual ~MessageTransport() = default;
-    virtual int UploadMessage(const QString& path, const QString& name, const QString& sender,
-                              const QString& recipient) = 0;
-    virtual int DownloadMessage(const QString& targetPath) = 0;
+    virtual TransferResult upload(const QString& path, const QString& name, const QString& sender,
+                                  const QString& recipient) = 0;
+    virtual TransferResult download(const QString& targetPath) = 0;
     // The received name that the following downloads confirm (empty for
     // none). A transport without confirmation ignores it.
     virtual void setReceived(const QString& name) { Q_UNUSED(name); }
-    // True when the last transfer was refused because the service holds no
-    // session for this program any more.
-    virtual bool sessionGone() const { return false; }
     // Signs in again with the credentials of this run; true when the
     // service took them.
     virtual bool signInAgain() { return false; }
-    // Why the service refused the last upload for good; empty when it was
-    // not refused (a failure that may pass, or a missing session).
-    virtual QString refusal() const { return {}; }
     // Waits up to `seconds` for a message for this user; `abort` ends the
     // wait early. A transport without waiting says Unsupported at once.
     virtual WaitOutcome waitForMessage(int seconds, const std::function<bool()>& abort) {
@@ -148,7 +143,9 @@ private:
     void waitForNextCycle();
     void waitOnService(std::chrono::steady_clock::time_point deadline);
     bool waitBeforeReceiving();
-    bool renewSession();
+    // After a transfer the service refused for want of a session: signs in
+    // again once; true when the transfer may be repeated.
+    bool renewSession(const TransferResult& refused);
 
     const MessageStore& m_store;
     QString m_userId;

@@ -18,16 +18,14 @@ public:
             m_baseUrl += QLatin1Char('/');
     }
 
-    int UploadMessage(const QString& path, const QString& name, const QString& sender,
-                      const QString& recipient) override {
-        return m_transfer.UploadMessage(path, name, sender, recipient, QString());
+    TransferResult upload(const QString& path, const QString& name, const QString& sender,
+                          const QString& recipient) override {
+        return m_transfer.upload(path, name, sender, recipient, QString());
     }
-    int DownloadMessage(const QString& targetPath) override {
-        return m_transfer.DownloadMessage(targetPath, m_userId, m_received);
+    TransferResult download(const QString& targetPath) override {
+        return m_transfer.download(targetPath, m_userId, m_received);
     }
     void setReceived(const QString& name) override { m_received = name; }
-    bool sessionGone() const override { return m_transfer.sessionGone(); }
-    QString refusal() const override { return m_transfer.refusal(); }
     WaitOutcome waitForMessage(int seconds, const std::function<bool()>& abort) override {
         return m_transfer.WaitForMessage(m_userId, seconds, abort);
     }

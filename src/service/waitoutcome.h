@@ -6,5 +6,6 @@ enum class WaitOutcome {
     NothingYet,  // the time passed without one
     Unsupported, // the service has no such page
     Failed,      // no usable answer (no service, a refusal, a cut)
+    SessionGone, // the service holds no session for this program
     Aborted,     // the caller ended the wait
 };

@@ -186,36 +186,53 @@ void TestMessagePageClient::uploadPresentsSessionCookie() {
 
 void TestMessagePageClient::uploadReplies_data() {
     QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("reason");
     QTest::addColumn<QStringList>("boxes");
-    QTest::newRow("OK") << QByteArray("OK") << 1 << QStringList();
+    const int done = int(TransferResult::Outcome::Done);
+    const int failed = int(TransferResult::Outcome::Failed);
+    const int refused = int(TransferResult::Outcome::Refused);
+    QTest::newRow("OK") << QByteArray("OK") << done << QString() << QStringList();
     QTest::newRow("OK followed by anything")
-        << QByteArray("OK, stored as 17\r\n") << 1 << QStringList();
-    QTest::newRow("lower-case ok") << QByteArray("ok") << 0 << QStringList();
-    QTest::newRow("empty") << QByteArray() << 0 << QStringList();
-    QTest::newRow("other text") << QByteArray("Thanks") << 0 << QStringList();
-    QTest::newRow("INVALID shown") << QByteArray("INVALID: bob@example.org is not registered.") << 0
+        << QByteArray("OK, stored as 17\r\n") << done << QString() << QStringList();
+    QTest::newRow("lower-case ok") << QByteArray("ok") << failed << QString() << QStringList();
+    QTest::newRow("empty") << QByteArray() << failed << QString() << QStringList();
+    QTest::newRow("other text") << QByteArray("Thanks") << failed << QString() << QStringList();
+    QTest::newRow("INVALID shown") << QByteArray("INVALID: bob@example.org is not registered.")
+                                   << refused << "bob@example.org is not registered."
                                    << QStringList{"INVALID: bob@example.org is not registered."};
+    QTest::newRow("INVALID without a reason")
+        << QByteArray("INVALID") << refused << "The service refused the message."
+        << QStringList{"INVALID"};
     QTest::newRow("INVALID in its first 127-byte piece only")
-        << QByteArray("INVALID ") + QByteArray(200, 'w') << 0
+        << QByteArray("INVALID ") + QByteArray(200, 'w') << refused
+        << QString(119, QLatin1Char('w'))
         << QStringList{"INVALID " + QString(92, QLatin1Char('w')) + "\n" +
                        QString(27, QLatin1Char('w'))};
     QTest::newRow("INVALID piece ends at zero byte")
-        << QByteArray("INVALID: no\0secret", 18) << 0 << QStringList{"INVALID: no"};
-    QTest::newRow("OK in the second piece") << QByteArray(127, '-') + "OK" << 1 << QStringList();
+        << QByteArray("INVALID: no\0secret", 18) << refused << "no" << QStringList{"INVALID: no"};
+    QTest::newRow("OK in the second piece")
+        << QByteArray(127, '-') + "OK" << done << QString() << QStringList();
     QTest::newRow("INVALID then OK")
-        << QByteArray("INVALID later") + QByteArray(114, ' ') + "OK" << 1
+        << QByteArray("INVALID later") + QByteArray(114, ' ') + "OK" << done << QString()
         << QStringList{"INVALID later" + QString(87, ' ') + "\n" + QString(27, ' ')};
+    // Signing in again is the caller's remedy: no box.
+    QTest::newRow("no session") << QByteArray("INVALID: You are not signed in.")
+                                << int(TransferResult::Outcome::SessionGone) << QString()
+                                << QStringList();
 }
 
 void TestMessagePageClient::uploadReplies() {
     QFETCH(QByteArray, reply);
-    QFETCH(int, result);
+    QFETCH(int, outcome);
+    QFETCH(QString, reason);
     QFETCH(QStringList, boxes);
     ScriptedServer server;
     server.enqueue(ScriptedServer::http(200, "text/plain", reply));
     MessagePageClient transfer(server.baseUrl());
-    QCOMPARE(transfer.UploadMessage(makeFile("m", "x"), "m", "a", "b", QString()), result);
+    const TransferResult result = transfer.upload(makeFile("m", "x"), "m", "a", "b", QString());
+    QCOMPARE(int(result.outcome), outcome);
+    QCOMPARE(result.reason, reason);
     QCOMPARE(m_alerts, boxes);
 }
 
@@ -413,28 +430,25 @@ void TestMessagePageClient::waitOutcomes_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<bool>("stall");
     QTest::addColumn<int>("outcome");
-    QTest::addColumn<bool>("sessionGone");
     const auto text = [](const QByteArray& body) {
         return ScriptedServer::http(200, "text/plain", body).raw;
     };
-    QTest::newRow("a message waits") << text("OK") << false << int(WaitOutcome::Arrived) << false;
+    QTest::newRow("a message waits") << text("OK") << false << int(WaitOutcome::Arrived);
     QTest::newRow("time is up") << text("ERROR: No message is waiting.") << false
-                                << int(WaitOutcome::NothingYet) << false;
+                                << int(WaitOutcome::NothingYet);
     QTest::newRow("an older service")
         << ScriptedServer::http(404, "text/plain", "Page not found.").raw << false
-        << int(WaitOutcome::Unsupported) << false;
+        << int(WaitOutcome::Unsupported);
     QTest::newRow("session gone") << text("ERROR: You are not signed in.") << false
-                                  << int(WaitOutcome::Failed) << true;
-    QTest::newRow("no reply at all") << QByteArray() << false << int(WaitOutcome::Failed) << false;
-    QTest::newRow("closing while it waits")
-        << QByteArray() << true << int(WaitOutcome::Aborted) << false;
+                                  << int(WaitOutcome::SessionGone);
+    QTest::newRow("no reply at all") << QByteArray() << false << int(WaitOutcome::Failed);
+    QTest::newRow("closing while it waits") << QByteArray() << true << int(WaitOutcome::Aborted);
 }
 
 void TestMessagePageClient::waitOutcomes() {
     QFETCH(QByteArray, reply);
     QFETCH(bool, stall);
     QFETCH(int, outcome);
-    QFETCH(bool, sessionGone);
     ScriptedServer server;
     ScriptedServer::Reply r = ScriptedServer::raw(reply);
     r.stall = stall;
@@ -455,7 +469,6 @@ void TestMessagePageClient::waitOutcomes() {
         closer.join();
     server.stop();
     QCOMPARE(int(got), outcome);
-    QCOMPARE(transfer.sessionGone(), sessionGone);
     const QList<QByteArray> requests = server.requests();
     QCOMPARE(requests.size(), 1);
     QVERIFY(requests.front().startsWith("GET /zeb/wait.asp?id=bob&timeout=20 "));

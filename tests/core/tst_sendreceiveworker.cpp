@@ -34,28 +34,30 @@ struct Upload {
 // each download hands out the next queued record.
 class FakeTransport : public MessageTransport {
 public:
-    int UploadMessage(const QString& path, const QString& name, const QString& sender,
-                      const QString& recipient) override {
+    TransferResult upload(const QString& path, const QString& name, const QString& sender,
+                          const QString& recipient) override {
         QFile file(path);
-        lastRefusal = refusedForGood.value(name);
-        if (!file.open(QIODevice::ReadOnly) || refused.contains(name) || signedOut ||
-            !lastRefusal.isEmpty())
-            return 0;
+        if (signedOut)
+            return {TransferResult::Outcome::SessionGone, {}};
+        if (refusedForGood.contains(name))
+            return {TransferResult::Outcome::Refused, refusedForGood.value(name)};
+        if (!file.open(QIODevice::ReadOnly) || refused.contains(name))
+            return TransferResult::failed();
         uploads.append({path, name, sender, recipient, file.readAll()});
-        return 1;
+        return TransferResult::done();
     }
-    int DownloadMessage(const QString& targetPath) override {
+    TransferResult download(const QString& targetPath) override {
         ++downloads;
         confirmations.append(received);
+        if (signedOut)
+            return {TransferResult::Outcome::SessionGone, {}};
         if (waiting.isEmpty())
-            return 0;
+            return TransferResult::failed();
         writeFile(targetPath, waiting.takeFirst());
-        return 1;
+        return TransferResult::done();
     }
     void setReceived(const QString& name) override { received = name; }
-    bool sessionGone() const override { return signedOut; }
     bool signInAgain() override { return false; }
-    QString refusal() const override { return lastRefusal; }
     // Answers from the list; with none left, waits until told to stop.
     WaitOutcome waitForMessage(int, const std::function<bool()>& abort) override {
         ++waits;
@@ -76,7 +78,6 @@ public:
     QStringList refused;
     // ... or for good, with the service's reason.
     QMap<QString, QString> refusedForGood;
-    QString lastRefusal;
     std::atomic<bool> signedOut{false};
     // The confirmation each download carried.
     QString received;
@@ -166,7 +167,6 @@ void TestSendReceiveWorker::init() {
     m_transport.uploads.clear();
     m_transport.refused.clear();
     m_transport.refusedForGood.clear();
-    m_transport.lastRefusal.clear();
     m_transport.signedOut = false;
     m_transport.received.clear();
     m_transport.confirmations.clear();

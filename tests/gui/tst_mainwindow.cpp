@@ -54,13 +54,13 @@ public:
         std::atomic<int> uploads{0};
     };
     explicit HeldTransport(std::shared_ptr<Gate> gate) : m_gate(std::move(gate)) {}
-    int UploadMessage(const QString&, const QString&, const QString&, const QString&) override {
+    TransferResult upload(const QString&, const QString&, const QString&, const QString&) override {
         ++m_gate->uploads;
         std::unique_lock lock(m_gate->mutex);
         m_gate->released.wait(lock, [this] { return m_gate->open; });
-        return 0;
+        return TransferResult::failed();
     }
-    int DownloadMessage(const QString&) override { return 0; }
+    TransferResult download(const QString&) override { return TransferResult::failed(); }
 
 private:
     std::shared_ptr<Gate> m_gate;

@@ -32,10 +32,10 @@ namespace {
 // Transfers that reach nothing, so recordings stay in the Outbox.
 class OfflineTransport : public MessageTransport {
 public:
-    int UploadMessage(const QString&, const QString&, const QString&, const QString&) override {
-        return 0;
+    TransferResult upload(const QString&, const QString&, const QString&, const QString&) override {
+        return TransferResult::failed();
     }
-    int DownloadMessage(const QString&) override { return 0; }
+    TransferResult download(const QString&) override { return TransferResult::failed(); }
 };
 
 QStringList outboxFiles(const QString& folder) {
