@@ -23,16 +23,10 @@ private Q_SLOTS:
     void unreadSenderIsBlue_data();
     void unreadSenderIsBlue();
     void dateAndThumbnail();
-    void menuEnabling_data();
-    void menuEnabling();
-    void deleteAdjacentRows();
-    void deleteKey_data();
-    void deleteKey();
     void saveAs_data();
     void saveAs();
     void addToContacts_data();
     void addToContacts();
-    void sendReceiveSetsTheFlag();
     void selectionReportsItemChanges();
     void badFolderStillFillsAndDraws();
 
@@ -206,79 +200,6 @@ void TestInBoxList::dateAndThumbnail() {
     QVERIFY(!isNear(image.pixelColor(pictureArea(list, 1).center()), Qt::red, 40));
 }
 
-void TestInBoxList::menuEnabling_data() {
-    QTest::addColumn<QList<int>>("selected");
-    QTest::addColumn<bool>("deleteOn");
-    QTest::addColumn<bool>("singleOn");
-    QTest::newRow("none") << QList<int>{} << false << false;
-    QTest::newRow("one") << QList<int>{1} << true << true;
-    QTest::newRow("two") << QList<int>{0, 2} << true << false;
-}
-
-void TestInBoxList::menuEnabling() {
-    QFETCH(QList<int>, selected);
-    QFETCH(bool, deleteOn);
-    QFETCH(bool, singleOn);
-    for (int i = 0; i < 3; ++i)
-        putMessage(QStringLiteral("u%1;%1").arg(i), kToday.addSecs(i), false);
-    CInBoxList list(&m_world.window);
-    QVERIFY(showFilled(list));
-    const MenuSeen menu = menuWith(m_world, list, selected);
-    QVERIFY(menu.opened);
-    QCOMPARE(menu.texts, (QStringList{"Delete", "Save As...", "Add To Contacts...", QString(),
-                                      "Send/Receive"}));
-    QCOMPARE(menu.commands, (QList<int>{32776, 32778, 32789, 0, 32779}));
-    QCOMPARE(menu.isEnabled(32776), deleteOn);
-    QCOMPARE(menu.isEnabled(32778), singleOn);
-    QCOMPARE(menu.isEnabled(32789), singleOn);
-    QVERIFY(menu.isEnabled(32779));
-    QCOMPARE(list.selectedRowNumbers(), selected); // the right click kept the selection
-}
-
-void TestInBoxList::deleteAdjacentRows() {
-    for (int i = 0; i < 4; ++i)
-        putMessage(QStringLiteral("u%1;%1").arg(i), kToday.addSecs(-i), false);
-    CInBoxList list(&m_world.window);
-    QVERIFY(showFilled(list));
-    QCOMPARE(list.texts(), (QStringList{"u0;0.wmv", "u1;1.wmv", "u2;2.wmv", "u3;3.wmv"}));
-    selectRows(list, {1, 2});
-    m_world.menuChoice = CInBoxList::kCommandDelete;
-    rightClick(list, 1);
-    QCOMPARE(list.texts(), (QStringList{"u0;0.wmv", "u3;3.wmv"}));
-    for (int i : {1, 2}) {
-        QVERIFY(!m_world.exists(Folder::Inbox, QStringLiteral("u%1;%1.wmv").arg(i)));
-        QVERIFY(!m_world.exists(Folder::Inbox, QStringLiteral("u%1;%1.jpg").arg(i)));
-    }
-    for (int i : {0, 3}) {
-        QVERIFY(m_world.exists(Folder::Inbox, QStringLiteral("u%1;%1.wmv").arg(i)));
-        QVERIFY(m_world.exists(Folder::Inbox, QStringLiteral("u%1;%1.jpg").arg(i)));
-    }
-    QCoreApplication::sendPostedEvents(&m_world.window);
-    QVERIFY(m_world.window.lParams.isEmpty()); // the Inbox count follows at the next update
-}
-
-void TestInBoxList::deleteKey_data() {
-    QTest::addColumn<QList<int>>("selected");
-    QTest::addColumn<QStringList>("left");
-    QTest::newRow("one selected") << QList<int>{0} << QStringList{"u1;1.wmv"};
-    QTest::newRow("nothing selected") << QList<int>{} << QStringList{"u0;0.wmv", "u1;1.wmv"};
-}
-
-void TestInBoxList::deleteKey() {
-    QFETCH(QList<int>, selected);
-    QFETCH(QStringList, left);
-    putMessage(QStringLiteral("u0;0"), kToday, false);
-    putMessage(QStringLiteral("u1;1"), kToday.addSecs(-5), false);
-    CInBoxList list(&m_world.window);
-    QVERIFY(showFilled(list));
-    selectRows(list, selected);
-    QTest::keyClick(&list, Qt::Key_Delete);
-    QCOMPARE(list.texts(), left);
-    QCOMPARE(m_world.exists(Folder::Inbox, QStringLiteral("u0;0.wmv")), selected.isEmpty());
-    QCOMPARE(m_world.exists(Folder::Inbox, QStringLiteral("u0;0.jpg")), selected.isEmpty());
-    QVERIFY(m_world.boxes.isEmpty()); // nothing is asked
-}
-
 void TestInBoxList::saveAs_data() {
     QTest::addColumn<QStringList>("typed");  // answers of the dialog, in order
     QTest::addColumn<QList<int>>("answers"); // answers to "replace?"
@@ -423,14 +344,6 @@ void TestInBoxList::addToContacts() {
     } else {
         QCOMPARE(m_world.snapshot(), before); // nothing written anywhere
     }
-}
-
-void TestInBoxList::sendReceiveSetsTheFlag() {
-    CInBoxList list(&m_world.window);
-    QVERIFY(showFilled(list));
-    m_world.menuChoice = CInBoxList::kCommandSendReceive;
-    rightClick(list, -1);
-    QCOMPARE(m_world.core().m_bSendReceiveNow.load(), 1);
 }
 
 void TestInBoxList::selectionReportsItemChanges() {

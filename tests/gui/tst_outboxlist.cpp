@@ -10,12 +10,6 @@ private Q_SLOTS:
     void fill_data();
     void fill();
     void drawsRecipientAndThumbnail();
-    void menuEnabling_data();
-    void menuEnabling();
-    void deleteByMenuRemovesBothFiles();
-    void deleteKey_data();
-    void deleteKey();
-    void sendReceiveSetsTheFlag();
     void refusedRowShowsWhyAndRetries_data();
     void refusedRowShowsWhyAndRetries();
     void badFolderStillFillsAndDraws();
@@ -75,80 +69,6 @@ void TestOutBoxList::drawsRecipientAndThumbnail() {
     QVERIFY(countPixels(image, QRect(text.left(), middle, 60, text.bottom() - middle), inked) > 3);
     // Text starts right of the picture column.
     QCOMPARE(countPixels(image, QRect(24, text.top(), 2, text.height()), inked), 0);
-}
-
-void TestOutBoxList::menuEnabling_data() {
-    QTest::addColumn<QList<int>>("selected");
-    QTest::newRow("none") << QList<int>{};
-    QTest::newRow("one") << QList<int>{0};
-    QTest::newRow("two") << QList<int>{0, 1};
-}
-
-void TestOutBoxList::menuEnabling() {
-    QFETCH(QList<int>, selected);
-    m_world.put(Folder::Outbox, QStringLiteral("bob;alice;1"));
-    m_world.put(Folder::Outbox, QStringLiteral("carol;alice;2"));
-    COutBoxList list(&m_world.window);
-    QVERIFY(showFilled(list));
-    const MenuSeen menu = menuWith(m_world, list, selected);
-    QVERIFY(menu.opened);
-    QCOMPARE(menu.texts, (QStringList{"Delete", QString(), "Send/Receive"}));
-    QCOMPARE(menu.commands, (QList<int>{32775, 0, 32781}));
-    QCOMPARE(menu.isEnabled(32775), !selected.isEmpty());
-    QVERIFY(menu.isEnabled(32781));
-}
-
-void TestOutBoxList::deleteByMenuRemovesBothFiles() {
-    for (const char* name : {"a;alice;1", "b;alice;2", "c;alice;3", "d;alice;4"}) {
-        m_world.put(Folder::Outbox, QLatin1String(name));
-        m_world.put(Folder::Outbox, QLatin1String(name) + QStringLiteral(".jpg"), "jpeg");
-    }
-    COutBoxList list(&m_world.window);
-    QVERIFY(showFilled(list));
-    selectRows(list, {1, 2});
-    m_world.menuChoice = COutBoxList::kCommandDelete;
-    rightClick(list, 2);
-    QCOMPARE(list.texts(), (QStringList{"a;alice;1", "d;alice;4"}));
-    QCOMPARE(filesIn(m_world.folderPath(Folder::Outbox)),
-             (QStringList{"a;alice;1", "a;alice;1.jpg", "d;alice;4", "d;alice;4.jpg"}));
-    QTRY_COMPARE(m_world.window.lParams, QList<qintptr>{1});
-}
-
-void TestOutBoxList::deleteKey_data() {
-    QTest::addColumn<QList<int>>("selected");
-    QTest::addColumn<QStringList>("left");
-    QTest::addColumn<QList<qintptr>>("posted");
-    QTest::newRow("two adjacent") << QList<int>{0, 1} << QStringList{"c;alice;3"}
-                                  << QList<qintptr>{1};
-    // The count is brought up to date even when nothing went.
-    QTest::newRow("nothing selected")
-        << QList<int>{} << QStringList{"a;alice;1", "b;alice;2", "c;alice;3"} << QList<qintptr>{1};
-}
-
-void TestOutBoxList::deleteKey() {
-    QFETCH(QList<int>, selected);
-    QFETCH(QStringList, left);
-    QFETCH(QList<qintptr>, posted);
-    for (const char* name : {"a;alice;1", "b;alice;2", "c;alice;3"})
-        m_world.put(Folder::Outbox, QLatin1String(name));
-    COutBoxList list(&m_world.window);
-    QVERIFY(showFilled(list));
-    selectRows(list, selected);
-    QTest::keyClick(&list, Qt::Key_Delete);
-    QCOMPARE(list.texts(), left);
-    QCOMPARE(filesIn(m_world.folderPath(Folder::Outbox)), left);
-    QTRY_COMPARE(m_world.window.lParams, posted);
-}
-
-void TestOutBoxList::sendReceiveSetsTheFlag() {
-    std::atomic<int> flag{0};
-    COutBoxList list(&m_world.window);
-    list.setSendReceiveFlag(&flag);
-    QVERIFY(showFilled(list));
-    m_world.menuChoice = COutBoxList::kCommandSendReceive;
-    rightClick(list, -1);
-    QCOMPARE(flag.load(), 1);
-    QCOMPARE(m_world.core().m_bSendReceiveNow.load(), 0);
 }
 
 void TestOutBoxList::refusedRowShowsWhyAndRetries_data() {

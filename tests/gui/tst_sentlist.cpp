@@ -13,13 +13,8 @@ class TestSentList : public QObject {
 private Q_SLOTS:
     void init();
     void fillAndDraw();
-    void menuEnabling_data();
-    void menuEnabling();
-    void deleteRemovesBothFilesAndPostsTwo();
-    void deleteKeyDoesNothing();
     void resend_data();
     void resend();
-    void sendReceiveSetsTheFlag();
 
 private:
     ListWorld m_world;
@@ -43,60 +38,6 @@ void TestSentList::fillAndDraw() {
     QCOMPARE(image.pixelColor(pictureArea(list, 0).center()), QColor(Qt::white));
     selectRows(list, {0, 1});
     QCOMPARE(list.selectedUserIds(), (QStringList{"amy", "bob"}));
-}
-
-void TestSentList::menuEnabling_data() {
-    QTest::addColumn<QList<int>>("selected");
-    QTest::addColumn<bool>("resendOn");
-    QTest::addColumn<bool>("deleteOn");
-    QTest::newRow("none") << QList<int>{} << false << false;
-    QTest::newRow("one") << QList<int>{1} << true << true;
-    QTest::newRow("two") << QList<int>{0, 1} << false << true;
-}
-
-void TestSentList::menuEnabling() {
-    QFETCH(QList<int>, selected);
-    QFETCH(bool, resendOn);
-    QFETCH(bool, deleteOn);
-    m_world.put(Folder::Sent, QStringLiteral("bob;alice;1.wmv"));
-    m_world.put(Folder::Sent, QStringLiteral("carol;alice;2.wmv"));
-    CSentList list(&m_world.window);
-    QVERIFY(showFilled(list));
-    const MenuSeen menu = menuWith(m_world, list, selected);
-    QVERIFY(menu.opened);
-    QCOMPARE(menu.texts, (QStringList{"Resend...", "Delete", QString(), "Send/Receive"}));
-    QCOMPARE(menu.commands, (QList<int>{32784, 32785, 0, 32781}));
-    QCOMPARE(menu.isEnabled(32784), resendOn);
-    QCOMPARE(menu.isEnabled(32785), deleteOn);
-    QVERIFY(menu.isEnabled(32781));
-}
-
-void TestSentList::deleteRemovesBothFilesAndPostsTwo() {
-    for (const char* stem : {"a;alice;1", "b;alice;2", "c;alice;3"}) {
-        m_world.put(Folder::Sent, QLatin1String(stem) + QStringLiteral(".wmv"));
-        m_world.put(Folder::Sent, QLatin1String(stem) + QStringLiteral(".jpg"), "jpeg");
-    }
-    CSentList list(&m_world.window);
-    QVERIFY(showFilled(list));
-    selectRows(list, {0, 1});
-    m_world.menuChoice = CSentList::kCommandDelete;
-    rightClick(list, 0);
-    QCOMPARE(list.texts(), QStringList{"c;alice;3.wmv"});
-    QCOMPARE(filesIn(m_world.folderPath(Folder::Sent)),
-             (QStringList{"c;alice;3.jpg", "c;alice;3.wmv"}));
-    QTRY_COMPARE(m_world.window.lParams, QList<qintptr>{2});
-}
-
-void TestSentList::deleteKeyDoesNothing() {
-    m_world.put(Folder::Sent, QStringLiteral("bob;alice;1.wmv"));
-    CSentList list(&m_world.window);
-    QVERIFY(showFilled(list));
-    clickRow(list, 0);
-    QTest::keyClick(&list, Qt::Key_Delete);
-    QCOMPARE(list.count(), 1);
-    QVERIFY(m_world.exists(Folder::Sent, QStringLiteral("bob;alice;1.wmv")));
-    QCoreApplication::sendPostedEvents(&m_world.window);
-    QVERIFY(m_world.window.lParams.isEmpty());
 }
 
 void TestSentList::resend_data() {
@@ -157,14 +98,6 @@ void TestSentList::resend() {
     QCOMPARE(readFile(m_world.path(Folder::Sent, kept)), QByteArray("kept video"));
     QCoreApplication::sendPostedEvents(&m_world.window);
     QCOMPARE(m_world.window.lParams, outbox.isEmpty() ? QList<qintptr>{} : QList<qintptr>{1});
-}
-
-void TestSentList::sendReceiveSetsTheFlag() {
-    CSentList list(&m_world.window);
-    QVERIFY(showFilled(list));
-    m_world.menuChoice = CSentList::kCommandSendReceive;
-    rightClick(list, -1);
-    QCOMPARE(m_world.core().m_bSendReceiveNow.load(), 1);
 }
 
 QTEST_MAIN(TestSentList)
