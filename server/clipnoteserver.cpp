@@ -18,6 +18,9 @@
 #include "signinthrottle.h"
 #include "welcomepage.h"
 
+#include <fstream>
+#include <iterator>
+
 namespace {
 // How often the waiting messages are looked over for expiry.
 constexpr std::chrono::seconds kMaintenancePeriod(600);
@@ -31,6 +34,20 @@ ClipnoteServer::ClipnoteServer(ServerOptions options) : m_options(std::move(opti
 ClipnoteServer::~ClipnoteServer() {
     stop();
 }
+
+namespace {
+// A PEM file whole; a key file of a sane size, never a device that streams.
+bool readWholeFile(const std::filesystem::path& path, std::string* text) {
+    constexpr std::uintmax_t kLargestPem = 1024 * 1024;
+    std::error_code failed;
+    if (!std::filesystem::is_regular_file(path, failed) ||
+        std::filesystem::file_size(path, failed) > kLargestPem || failed)
+        return false;
+    std::ifstream in(path, std::ios::binary);
+    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return in.good() || in.eof();
+}
+} // namespace
 
 bool ClipnoteServer::start(std::string* error) {
     std::string reason;
@@ -78,6 +95,19 @@ bool ClipnoteServer::start(std::string* error) {
     limits.headTimeout = m_options.headTimeout;
     limits.idleTimeout = m_options.idleTimeout;
     m_http = std::make_unique<HttpListener>(*m_routes, limits);
+    if (!m_options.tlsCertificate.empty()) {
+        std::string certificate;
+        std::string key;
+        if (!readWholeFile(m_options.tlsCertificate, &certificate) ||
+            !readWholeFile(m_options.tlsKey, &key)) {
+            if (error)
+                *error = "cannot read the TLS certificate " + m_options.tlsCertificate.string() +
+                         " or its key " + m_options.tlsKey.string();
+            m_http.reset();
+            return false;
+        }
+        m_http->setTls(std::move(certificate), std::move(key));
+    }
     if (!m_http->start(m_options.listenAddress, m_options.port, &reason)) {
         if (error)
             *error = reason;
@@ -129,7 +159,8 @@ void ClipnoteServer::stop() {
 std::string ClipnoteServer::baseUrl() const {
     const std::string& address = m_options.listenAddress;
     const bool bracket = address.find(':') != std::string::npos;
-    return "http://" + (bracket ? "[" + address + "]" : address) + ":" + std::to_string(m_port) +
+    const std::string scheme = m_options.tlsCertificate.empty() ? "http://" : "https://";
+    return scheme + (bracket ? "[" + address + "]" : address) + ":" + std::to_string(m_port) +
            "/";
 }
 

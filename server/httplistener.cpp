@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -240,6 +241,9 @@ struct HttpListener::Impl {
     ListenerLimits limits;
     WorkPool pages;
     MHD_Daemon* daemon = nullptr;
+    // PEM texts, which the library reads for as long as it serves.
+    std::string tlsCertificate;
+    std::string tlsKey;
     int listenFd = -1;
     int port = -1;
     std::mutex stopMutex;
@@ -568,6 +572,11 @@ int boundPort(int fd) {
 }
 } // namespace
 
+void HttpListener::setTls(std::string certificatePem, std::string keyPem) {
+    m->tlsCertificate = std::move(certificatePem);
+    m->tlsKey = std::move(keyPem);
+}
+
 bool HttpListener::start(const std::string& address, int port, std::string* error) {
     std::string reason;
     m->listenFd = openListeningSocket(address, port, m->limits.backlog, &reason);
@@ -578,22 +587,35 @@ bool HttpListener::start(const std::string& address, int port, std::string* erro
     }
     m->port = boundPort(m->listenFd);
     const ListenerLimits& limits = m->limits;
-    m->daemon = MHD_start_daemon(
-        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr,
-        nullptr, &Impl::onRequest, m.get(), MHD_OPTION_LISTEN_SOCKET, m->listenFd,
-        MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(limits.eventThreads),
-        MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(limits.maxConnections),
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<unsigned>(limits.maxConnectionsPerAddress),
-        MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(limits.idleTimeout.count()),
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.connectionMemoryBytes,
-        MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, m.get(), MHD_OPTION_NOTIFY_CONNECTION,
-        &Impl::onConnection, m.get(), MHD_OPTION_END);
+    const bool tls = !m->tlsCertificate.empty();
+    std::vector<MHD_OptionItem> options = {
+        {MHD_OPTION_LISTEN_SOCKET, m->listenFd, nullptr},
+        {MHD_OPTION_THREAD_POOL_SIZE, limits.eventThreads, nullptr},
+        {MHD_OPTION_CONNECTION_LIMIT, limits.maxConnections, nullptr},
+        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.maxConnectionsPerAddress, nullptr},
+        {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(limits.idleTimeout.count()), nullptr},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(limits.connectionMemoryBytes),
+         nullptr},
+        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Impl::onCompleted), m.get()},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Impl::onConnection), m.get()},
+    };
+    if (tls) {
+        options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, m->tlsCertificate.data()});
+        options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, m->tlsKey.data()});
+    }
+    options.push_back({MHD_OPTION_END, 0, nullptr});
+    m->daemon = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL |
+                                     MHD_ALLOW_SUSPEND_RESUME | (tls ? MHD_USE_TLS : 0),
+                                 0, nullptr, nullptr, &Impl::onRequest, m.get(), MHD_OPTION_ARRAY,
+                                 options.data(), MHD_OPTION_END);
     if (!m->daemon) {
         ::close(m->listenFd);
         m->listenFd = -1;
         m->port = -1;
         if (error)
-            *error = "cannot serve on " + address + " port " + std::to_string(port);
+            *error = tls ? "cannot serve TLS on " + address + " port " + std::to_string(port) +
+                               ": the certificate or the key is not usable"
+                         : "cannot serve on " + address + " port " + std::to_string(port);
         return false;
     }
     m->sweeper = std::thread([this] { m->sweep(); });

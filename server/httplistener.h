@@ -38,6 +38,9 @@ public:
     HttpListener(const HttpListener&) = delete;
     HttpListener& operator=(const HttpListener&) = delete;
 
+    // Serves HTTPS with this certificate (chain) and private key, both PEM
+    // texts; called before start().
+    void setTls(std::string certificatePem, std::string keyPem);
     // Binds address:port (0 picks a free port) and serves from then on.
     // False with a reason when it cannot.
     bool start(const std::string& address, int port, std::string* error);

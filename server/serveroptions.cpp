@@ -99,7 +99,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         }
         const NumberOption* number = findNumberOption(flag);
         if (!number && flag != "--listen" && flag != "--port" && flag != "--data" &&
-            flag != "--pwhash")
+            flag != "--pwhash" && flag != "--tls-cert" && flag != "--tls-key")
             return failure("unknown option " + arguments[i]);
         if (!value) {
             if (i + 1 >= arguments.size())
@@ -125,6 +125,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             if (value->empty())
                 return failure("--data needs a folder");
             options.dataFolder = *value;
+        } else if (flag == "--tls-cert" || flag == "--tls-key") {
+            if (value->empty())
+                return failure(flag + " needs a file");
+            (flag == "--tls-cert" ? options.tlsCertificate : options.tlsKey) = *value;
         } else if (*value == "interactive") {
             options.hashStrength = HashStrength::Interactive;
         } else if (*value == "min") {
@@ -133,6 +137,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             return failure("--pwhash needs \"interactive\" or \"min\", not \"" + *value + "\"");
         }
     }
+    if (options.tlsCertificate.empty() != options.tlsKey.empty())
+        return failure("--tls-cert and --tls-key go together");
     return line;
 }
 
@@ -147,6 +153,8 @@ std::string usageText() {
            "                    messages/ (the files waiting for their recipients)\n"
            "  --pwhash LEVEL    password hashing cost: interactive (default) or min\n"
            "                    (min is for tests only)\n"
+           "  --tls-cert FILE   serve HTTPS with this certificate (PEM, chain first)\n"
+           "  --tls-key FILE    ... and this private key (PEM); both or neither\n"
            "\n"
            "Limits (each a whole number from 1 up):\n"
            "  --queue-limit-files N    files waiting for one recipient (default 500)\n"

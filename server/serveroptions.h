@@ -20,6 +20,10 @@ struct ServerOptions {
     // 0 lets the system pick a free port.
     int port = 8080;
     std::filesystem::path dataFolder = "clipnote-data";
+    // PEM files of the certificate (chain) and its private key: with both,
+    // the service speaks HTTPS only.
+    std::filesystem::path tlsCertificate;
+    std::filesystem::path tlsKey;
     HashStrength hashStrength = HashStrength::Interactive;
     // Tests hand in a clock they move; none means the real one.
     std::shared_ptr<Clock> clock;
@@ -58,6 +62,7 @@ struct CommandLine {
 };
 
 // Reads "--listen ADDR", "--port N", "--data DIR", "--pwhash interactive|min",
+// "--tls-cert FILE" with "--tls-key FILE",
 // the limits "--queue-limit-files N", "--queue-limit-bytes N",
 // "--expire-days N", "--max-connections N", "--max-connections-per-address N",
 // "--head-timeout SECONDS", "--idle-timeout SECONDS" (each a whole number

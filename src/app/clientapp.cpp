@@ -19,6 +19,7 @@ CClientApp::CClientApp(int& argc, char** argv)
     : QApplication(argc, argv), m_fontBold14(appFonts().bold14), m_fontBold11(appFonts().bold11),
       m_fontThin10(appFonts().thin10), m_fontThin9(appFonts().thin9) {
     setService(ServiceAddress::fromArguments(arguments()));
+    http::setExtraCaFile(http::extraCaFileFromArguments(arguments()));
     installAlertBoxes();
 }
 

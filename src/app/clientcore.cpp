@@ -1,6 +1,7 @@
 #include "app/clientcore.h"
 
 #include "platform/tempfolder.h"
+#include "service/httpshared.h"
 #include "store/storenames.h"
 
 #include <QDir>
@@ -63,7 +64,11 @@ void ClientCore::setPassword(const QString& password) {
 
 QString ClientCore::GetPage(const QString& path) {
     QString reply;
-    m_pages.FetchPage(m_service.host(), path, reply);
+    if (m_pages.FetchPage(m_service.host(), path, reply) != 0 &&
+        m_pages.lastError() == http::kErrorSecureFailure)
+        // Told as the reply, so every dialog shows it as it shows the
+        // service's own refusals.
+        return http::secureFailureText(m_service.baseUrl());
     return reply;
 }
 

@@ -3,6 +3,7 @@
 #include "app/clientcore.h"
 #include "platform/profile.h"
 #include "platform/tempfolder.h"
+#include "service/httpshared.h"
 #include "service/replytext.h"
 #include "service/sendreceiveworker.h"
 #include "service/serviceaddress.h"
@@ -86,8 +87,10 @@ int signInHeadless(ClientCore& core, const QString& userId, const QString& passw
                  {{QStringLiteral("UID"), userId}, {QStringLiteral("PW"), password}}),
         reply);
     if (fetched != 0) {
-        *message =
-            QStringLiteral("The service at %1 could not be reached.").arg(core.service().baseUrl());
+        *message = core.pageSession().lastError() == http::kErrorSecureFailure
+                       ? http::secureFailureText(core.service().baseUrl())
+                       : QStringLiteral("The service at %1 could not be reached.")
+                             .arg(core.service().baseUrl());
         return kUnreachable;
     }
     if (!isOkReply(reply)) {
@@ -110,7 +113,7 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
     if (userId.isEmpty() || !readPassword(arguments, passwordInput, &password)) {
         std::fprintf(
             err, "usage: clipnote --sync-once --user ID [--password-file FILE] [--retry-failed]\n"
-                 "       [--wait SECONDS]\n"
+                 "       [--wait SECONDS] [--service URL] [--ca-file FILE]\n"
                  "(the password is read from standard input without a file)\n");
         return kBadArguments;
     }
@@ -118,6 +121,7 @@ int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FIL
     ClientCore core;
     core.SetRegistryKey(QStringLiteral("ZEB"));
     core.setService(ServiceAddress::fromArguments(arguments));
+    http::setExtraCaFile(http::extraCaFileFromArguments(arguments));
     core.takeApplicationFolder(QDir::currentPath());
     core.OpenSession();
     QString message;

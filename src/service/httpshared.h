@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 
 typedef void CURL;
 
@@ -15,8 +16,16 @@ namespace http {
 bool initialise();
 void cleanup();
 
-// Makes a handle use the shared cookie store.
-void shareCookies(CURL* handle);
+// What every handle of the program shares: the cookie store, and the check
+// of an https service's certificate and host name against the system's
+// trust store, plus the certificate authority named by setExtraCaFile().
+void prepareHandle(CURL* handle);
+
+// A PEM file of certificate authorities trusted besides the system's, for a
+// service with a private one; empty for none. Set once at start.
+void setExtraCaFile(const QString& path);
+// "--ca-file FILE" (or "--ca-file=FILE"), else CLIPNOTE_CA_FILE; empty for none.
+QString extraCaFileFromArguments(const QStringList& arguments);
 
 // Error numbers that callers see, in the platform's numbering.
 inline constexpr int kErrorTimeout = 12002;
@@ -27,6 +36,12 @@ inline constexpr int kErrorCannotConnect = 12029;
 inline constexpr int kErrorConnectionAborted = 12030;
 inline constexpr int kErrorConnectionReset = 12031;
 inline constexpr int kErrorInvalidServerResponse = 12152;
+// The service's certificate could not be verified: nothing was sent.
+inline constexpr int kErrorSecureFailure = 12175;
+
+// What the user is told when the certificate of the service at baseUrl
+// cannot be verified.
+QString secureFailureText(const QString& baseUrl);
 
 // Maps a libcurl result (an int holding a CURLcode) to an error number.
 int errorNumber(int curlCode);

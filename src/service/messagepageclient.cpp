@@ -208,7 +208,7 @@ CURL* openHandle(const QByteArray& url, long connectTimeoutMs) {
     CURL* h = curl_easy_init();
     if (!h)
         return nullptr;
-    http::shareCookies(h);
+    http::prepareHandle(h);
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
     curl_easy_setopt(h, CURLOPT_USERAGENT, MessagePageClient::kAgent);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs);

@@ -35,7 +35,7 @@ FetchedPage fetchPage(const QString& url, qsizetype maxBytes, long timeoutMs,
         page.error = http::kErrorInternal;
         return page;
     }
-    http::shareCookies(h);
+    http::prepareHandle(h);
     Sink sink{&page, maxBytes, cancel};
     const QByteArray address = url.toUtf8();
     curl_easy_setopt(h, CURLOPT_URL, address.constData());

@@ -205,6 +205,7 @@ int PageSession::OpenPageRequest(const QString& server, const QString& path) {
         rc = CURLE_OK;
     if (rc != CURLE_OK) {
         const int error = stalled ? http::kErrorTimeout : http::errorNumber(rc);
+        m_lastError = error;
         m_reopenAfterFailure = true;
         if (!CloseSession())
             return 0;
@@ -212,6 +213,7 @@ int PageSession::OpenPageRequest(const QString& server, const QString& path) {
             std::this_thread::sleep_for(std::chrono::milliseconds(scaledPeriod(1000)));
         return error;
     }
+    m_lastError = 0;
     m_session->OnStatusCallback(kStatusResponseReceived, server);
     m_session->OnStatusCallback(kStatusRequestComplete, server);
 

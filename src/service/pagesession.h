@@ -31,7 +31,9 @@ public:
     int FetchPage(const QString& server, const QString& path, QString& reply);
 
     bool hasSession() const { return m_session != nullptr; }
-    bool hasConnection() const { return m_connection != nullptr; }
+    // The error number of the last page request that got no reply (0 when
+    // one came), as OpenPageRequest returned it.
+    int lastError() const { return m_lastError; }
 
     // Largest reply body kept; the rest of a longer reply is not read.
     static constexpr qsizetype kMaxReplyBytes = 1024 * 1024;
@@ -43,4 +45,5 @@ private:
     QString m_base;
     long m_connectTimeoutMs = 30000;
     bool m_reopenAfterFailure = false;
+    int m_lastError = 0;
 };

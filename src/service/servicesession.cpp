@@ -47,7 +47,7 @@ QString internetStatusText(int status, const QString& info) {
 
 CServiceSession::CServiceSession() : m_handle(curl_easy_init()) {
     if (m_handle) {
-        http::shareCookies(m_handle);
+        http::prepareHandle(m_handle);
         OnStatusCallback(kStatusHandleCreated, {});
     }
 }

@@ -157,6 +157,9 @@ void TestServerOptions::refused_data() {
         << QStringList{"--max-connections-per-address"} << "--max-connections-per-address";
     QTest::newRow("timeout with unit") << QStringList{"--head-timeout", "10s"} << "10s";
     QTest::newRow("empty timeout") << QStringList{"--idle-timeout="} << "--idle-timeout";
+    QTest::newRow("certificate without key") << QStringList{"--tls-cert", "c.pem"} << "--tls-key";
+    QTest::newRow("key without certificate") << QStringList{"--tls-key=k.pem"} << "--tls-cert";
+    QTest::newRow("empty certificate") << QStringList{"--tls-cert="} << "--tls-cert";
 }
 
 void TestServerOptions::refused() {
@@ -172,8 +175,8 @@ void TestServerOptions::help() {
     QCOMPARE(parseCommandLine({"--port", "1", "-h"}).action, CommandLine::Action::ShowHelp);
     const QString usage = QString::fromStdString(usageText());
     for (const char* flag :
-         {"--listen", "--port", "--data", "--pwhash", "--help", "--queue-limit-files",
-          "--queue-limit-bytes", "--expire-days", "--max-connections",
+         {"--listen", "--port", "--data", "--pwhash", "--tls-cert", "--tls-key", "--help",
+          "--queue-limit-files", "--queue-limit-bytes", "--expire-days", "--max-connections",
           "--max-connections-per-address", "--head-timeout", "--idle-timeout"})
         QVERIFY2(usage.contains(QLatin1String(flag)), flag);
 }

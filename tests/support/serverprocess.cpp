@@ -211,8 +211,8 @@ bool ServerProcess::launch(quint16 port) {
         m_process->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
     }
     const QString line = QString::fromUtf8(m_process->readLine()).trimmed();
-    static const QRegularExpression pattern(
-        QStringLiteral("^clipnote-server listening on http://127\\.0\\.0\\.1:(\\d+)/ data (.+)$"));
+    static const QRegularExpression pattern(QStringLiteral(
+        "^clipnote-server listening on (https?)://127\\.0\\.0\\.1:(\\d+)/ data (.+)$"));
     const QRegularExpressionMatch match = pattern.match(line);
     if (!match.hasMatch()) {
         m_error = QStringLiteral("clipnote-server did not report its port (got \"%1\", %2)")
@@ -220,7 +220,8 @@ bool ServerProcess::launch(quint16 port) {
         kill();
         return false;
     }
-    m_port = static_cast<quint16>(match.captured(1).toUInt());
+    m_scheme = match.captured(1);
+    m_port = static_cast<quint16>(match.captured(2).toUInt());
     return true;
 }
 
@@ -252,7 +253,7 @@ qint64 ServerProcess::processId() const {
 }
 
 QString ServerProcess::baseUrl() const {
-    return QStringLiteral("http://127.0.0.1:%1/").arg(m_port);
+    return QStringLiteral("%1://127.0.0.1:%2/").arg(m_scheme).arg(m_port);
 }
 
 QString ServerProcess::dataDir() const {

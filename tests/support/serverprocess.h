@@ -104,5 +104,6 @@ private:
     std::unique_ptr<QTemporaryDir> m_data;
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
+    QString m_scheme = QStringLiteral("http");
     QString m_error;
 };
