@@ -8,6 +8,7 @@ packages=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav
     libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
     libcurl4-openssl-dev libmicrohttpd-dev libsqlite3-dev libsodium-dev openssl ca-certificates
+    libpq-dev postgresql-15
     clang-14 libclang-rt-14-dev
     xvfb xauth fonts-dejavu-core
     xdotool openbox x11-xserver-utils

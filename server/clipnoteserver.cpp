@@ -55,7 +55,8 @@ bool ClipnoteServer::start(std::string* error) {
         m_folder = std::make_unique<DataFolder>();
         if (!m_folder->open(m_options.dataFolder, &reason))
             throw std::runtime_error(reason);
-        m_database = std::make_unique<Database>(m_folder->databaseFile(), serverMigrations());
+        m_database = openDatabase(m_options.databaseUrl, m_folder->databaseFile(),
+                                  serverMigrations(), serverPostgresMigrations());
         m_hasher = std::make_unique<PasswordHasher>(m_options.hashStrength, m_options.hashing);
         m_accounts = std::make_unique<AccountStore>(*m_database, *m_hasher, m_options.clock);
         m_sessions = std::make_unique<SessionStore>(*m_database, m_options.clock);
@@ -160,8 +161,7 @@ std::string ClipnoteServer::baseUrl() const {
     const std::string& address = m_options.listenAddress;
     const bool bracket = address.find(':') != std::string::npos;
     const std::string scheme = m_options.tlsCertificate.empty() ? "http://" : "https://";
-    return scheme + (bracket ? "[" + address + "]" : address) + ":" + std::to_string(m_port) +
-           "/";
+    return scheme + (bracket ? "[" + address + "]" : address) + ":" + std::to_string(m_port) + "/";
 }
 
 const std::filesystem::path& ClipnoteServer::dataFolder() const {

@@ -1,52 +1,7 @@
 #include "database.h"
 
-#include <sqlite3.h>
-
-namespace {
-constexpr int kBusyTimeoutMs = 5000;
-
-std::string errorText(sqlite3* db, const std::string& what) {
-    return what + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
-}
-} // namespace
-
-Database::Database(const std::filesystem::path& file, const std::vector<Migration>& migrations) {
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
-    if (sqlite3_open_v2(file.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
-        const std::string message = errorText(m_db, "cannot open " + file.string());
-        sqlite3_close(m_db);
-        m_db = nullptr;
-        throw DatabaseError(message);
-    }
-    try {
-        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
-        sqlite3_extended_result_codes(m_db, 1);
-        {
-            Statement wal(*this, "PRAGMA journal_mode=WAL");
-            if (!wal.step() || wal.text(0) != "wal")
-                throw DatabaseError("cannot switch " + file.string() + " to WAL mode");
-        }
-        execute("PRAGMA foreign_keys=ON");
-        migrate(migrations);
-    } catch (...) {
-        sqlite3_close(m_db);
-        m_db = nullptr;
-        throw;
-    }
-}
-
-Database::~Database() {
-    sqlite3_close(m_db);
-}
-
-void Database::execute(const char* sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-        const std::string text = message ? message : sqlite3_errmsg(m_db);
-        sqlite3_free(message);
-        throw DatabaseError(text);
-    }
-}
+#include "postgresdatabase.h"
+#include "sqlitedatabase.h"
 
 int Database::schemaVersion() {
     Statement query(*this, "SELECT version FROM schema_version");
@@ -57,17 +12,20 @@ void Database::migrate(const std::vector<Migration>& migrations) {
     auto guard = lock();
     execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
     const int newest = migrations.empty() ? 0 : migrations.back().version;
-    const int current = schemaVersion();
-    if (current > newest)
-        throw DatabaseError("the database has schema version " + std::to_string(current) +
-                            ", newer than this program knows (" + std::to_string(newest) + ")");
     int expected = 1;
-    for (const Migration& step : migrations) {
+    for (const Migration& step : migrations)
         if (step.version != expected++)
             throw DatabaseError("schema steps are not numbered 1, 2, 3 ...");
+    for (const Migration& step : migrations) {
+        Transaction transaction(*this);
+        holdMigrationLock();
+        // Read inside the lock: another process may have stepped meanwhile.
+        const int current = schemaVersion();
+        if (current > newest)
+            throw DatabaseError("the database has schema version " + std::to_string(current) +
+                                ", newer than this program knows (" + std::to_string(newest) + ")");
         if (step.version <= current)
             continue;
-        Transaction transaction(*this);
         execute(step.sql);
         Statement(*this, "DELETE FROM schema_version").run();
         Statement(*this, "INSERT INTO schema_version (version) VALUES (?)")
@@ -75,43 +33,47 @@ void Database::migrate(const std::vector<Migration>& migrations) {
             .run();
         transaction.commit();
     }
+    if (migrations.empty() && schemaVersion() > 0)
+        throw DatabaseError("the database has a schema this program does not know");
 }
 
-Statement::Statement(Database& db, const char* sql) : m_db(db.handle()) {
-    if (sqlite3_prepare_v2(m_db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
-        fail("cannot prepare a statement");
+std::unique_ptr<Database> openDatabase(const std::string& url,
+                                       const std::filesystem::path& defaultFile,
+                                       const std::vector<Migration>& sqliteSteps,
+                                       const std::vector<Migration>& postgresSteps) {
+    if (url.empty())
+        return std::make_unique<SqliteDatabase>(defaultFile, sqliteSteps);
+    if (url.starts_with("sqlite:")) {
+        const std::string path = url.substr(7);
+        if (path.empty())
+            throw DatabaseError("sqlite: needs a file, as in sqlite:/var/lib/clipnote/clipnote.db");
+        return std::make_unique<SqliteDatabase>(path, sqliteSteps);
+    }
+    if (url.starts_with("postgresql://") || url.starts_with("postgres://"))
+        return std::make_unique<PostgresDatabase>(url, postgresSteps);
+    throw DatabaseError("the database must be sqlite:PATH or postgresql://...");
 }
 
-Statement::~Statement() {
-    sqlite3_finalize(m_stmt);
-}
+Statement::Statement(Database& db, const char* sql) : m_backend(db.prepare(sql)) {}
 
 Statement& Statement::bind(int index, std::string_view text) {
-    if (sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()),
-                          SQLITE_TRANSIENT) != SQLITE_OK)
-        fail("cannot bind a value");
+    m_backend->bindText(index, text);
     return *this;
 }
 
 Statement& Statement::bind(int index, std::int64_t value) {
-    if (sqlite3_bind_int64(m_stmt, index, value) != SQLITE_OK)
-        fail("cannot bind a value");
+    m_backend->bindInteger(index, value);
+    return *this;
+}
+
+Statement& Statement::bindBytes(int index, std::string_view bytes) {
+    m_backend->bindBytes(index, bytes);
     return *this;
 }
 
 Statement& Statement::bindNull(int index) {
-    if (sqlite3_bind_null(m_stmt, index) != SQLITE_OK)
-        fail("cannot bind a value");
+    m_backend->bindNull(index);
     return *this;
-}
-
-bool Statement::step() {
-    const int rc = sqlite3_step(m_stmt);
-    if (rc == SQLITE_ROW)
-        return true;
-    if (rc == SQLITE_DONE)
-        return false;
-    fail("a statement failed");
 }
 
 void Statement::run() {
@@ -119,30 +81,8 @@ void Statement::run() {
     }
 }
 
-std::string Statement::text(int column) const {
-    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-    return data ? std::string(data, static_cast<size_t>(sqlite3_column_bytes(m_stmt, column)))
-                : std::string();
-}
-
-std::int64_t Statement::integer(int column) const {
-    return sqlite3_column_int64(m_stmt, column);
-}
-
-bool Statement::isNull(int column) const {
-    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
-}
-
-int Statement::changes() const {
-    return sqlite3_changes(m_db);
-}
-
-void Statement::fail(const char* what) const {
-    throw DatabaseError(errorText(m_db, what));
-}
-
 Transaction::Transaction(Database& db) : m_db(db) {
-    m_db.execute("BEGIN IMMEDIATE");
+    m_db.begin();
 }
 
 Transaction::~Transaction() {

@@ -2,14 +2,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 class DatabaseError : public std::runtime_error {
 public:
@@ -24,67 +22,102 @@ struct Migration {
     const char* sql;
 };
 
-// The server's one SQLite connection, shared by all request threads. A page
-// holds lock() for the whole sequence of statements it needs, so a sequence
-// never interleaves with another thread's. Slow work (password hashing,
-// files) happens outside the lock.
+// What a backend does with one prepared statement. Placeholders are "?",
+// numbered from 1 in the order they appear.
+class StatementBackend {
+public:
+    virtual ~StatementBackend() = default;
+    virtual void bindText(int index, std::string_view text) = 0;
+    virtual void bindInteger(int index, std::int64_t value) = 0;
+    virtual void bindBytes(int index, std::string_view bytes) = 0;
+    virtual void bindNull(int index) = 0;
+    virtual bool step() = 0;
+    virtual std::string text(int column) const = 0;
+    virtual std::string bytes(int column) const = 0;
+    virtual std::int64_t integer(int column) const = 0;
+    virtual bool isNull(int column) const = 0;
+    virtual int changes() const = 0;
+};
+
+// The service's database connection, shared by all request threads: SQLite
+// (one file, one process) or PostgreSQL (any number of server processes on
+// one database). A page holds lock() for the whole sequence of statements
+// it needs, so a sequence never interleaves with another thread's. Slow work
+// (password hashing, files) happens outside the lock.
 class Database {
 public:
-    // Opens or creates the file in WAL mode with a busy timeout, so that
-    // other programs (tests, an administrator's sqlite3 shell) can read it
-    // while the server runs, then applies every step newer than the file.
-    Database(const std::filesystem::path& file, const std::vector<Migration>& migrations);
-    ~Database();
+    enum class Kind { Sqlite, Postgres };
+
+    virtual ~Database() = default;
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
     [[nodiscard]] std::unique_lock<std::mutex> lock() { return std::unique_lock(m_mutex); }
-    sqlite3* handle() const { return m_db; }
+    virtual Kind kind() const = 0;
 
     // Runs statements that return no rows. The caller holds lock().
-    void execute(const char* sql);
-    // The schema version the file is at. The caller holds lock().
+    virtual void execute(const char* sql) = 0;
+    // The schema version the database is at. The caller holds lock().
     int schemaVersion();
 
-private:
+protected:
+    Database() = default;
+    // Applies every step newer than the database, each in its own
+    // transaction: a step that fails leaves nothing of itself behind.
     void migrate(const std::vector<Migration>& migrations);
+    // Serialises the steps of several processes starting at once; called
+    // inside each step's transaction.
+    virtual void holdMigrationLock() {}
 
-    sqlite3* m_db = nullptr;
+private:
+    friend class Statement;
+    friend class Transaction;
+    virtual std::unique_ptr<StatementBackend> prepare(const char* sql) = 0;
+    // Starts a transaction that takes the write lock at once.
+    virtual void begin() = 0;
+
     std::mutex m_mutex;
 };
+
+// Opens the service's database: "sqlite:PATH", "postgresql://..." (or
+// "postgres://..."); empty for the SQLite file defaultFile. The schema is
+// created or brought up to date before it returns. Throws DatabaseError.
+std::unique_ptr<Database> openDatabase(const std::string& url,
+                                       const std::filesystem::path& defaultFile,
+                                       const std::vector<Migration>& sqliteSteps,
+                                       const std::vector<Migration>& postgresSteps);
 
 // One prepared statement; values are always bound, never pasted into SQL.
 class Statement {
 public:
     Statement(Database& db, const char* sql);
-    ~Statement();
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
     Statement& bind(int index, std::string_view text);
     Statement& bind(int index, std::int64_t value);
+    // Bytes that are not text (a message's body).
+    Statement& bindBytes(int index, std::string_view bytes);
     Statement& bindNull(int index);
 
     // Advances to the next row; false when there is none.
-    bool step();
+    bool step() { return m_backend->step(); }
     // Runs a statement that returns no rows.
     void run();
 
-    std::string text(int column) const;
-    std::int64_t integer(int column) const;
-    bool isNull(int column) const;
+    std::string text(int column) const { return m_backend->text(column); }
+    std::string bytes(int column) const { return m_backend->bytes(column); }
+    std::int64_t integer(int column) const { return m_backend->integer(column); }
+    bool isNull(int column) const { return m_backend->isNull(column); }
     // Rows changed by the last run().
-    int changes() const;
+    int changes() const { return m_backend->changes(); }
 
 private:
-    [[noreturn]] void fail(const char* what) const;
-
-    sqlite3* m_db;
-    sqlite3_stmt* m_stmt = nullptr;
+    std::unique_ptr<StatementBackend> m_backend;
 };
 
-// BEGIN IMMEDIATE ... COMMIT; rolled back when left without commit(). The
-// caller holds Database::lock().
+// A transaction that takes the write lock at once; rolled back when left
+// without commit(). The caller holds Database::lock().
 class Transaction {
 public:
     explicit Transaction(Database& db);

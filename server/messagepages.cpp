@@ -205,7 +205,7 @@ private:
     std::string m_header;
     UploadHeader m_parsed;
     std::string m_refusal;
-    std::unique_ptr<IncomingFile> m_file;
+    std::unique_ptr<IncomingBody> m_file;
     std::uint64_t m_fileBytes = 0;
     bool m_storeFailed = false;
 };
@@ -257,15 +257,13 @@ struct Delivery {
     std::string recipientKey;
     WaitingMessage message;
     std::string fields;
-    int fd = -1;
+    std::unique_ptr<StoredBodyReader> body;
     bool claimed = false;
     // A duplicate of the connection's socket, kept while the reply goes out
     // and then watched until the peer has acknowledged everything.
     int socket = -1;
 
     ~Delivery() {
-        if (fd >= 0)
-            ::close(fd);
         if (socket >= 0)
             ::close(socket);
     }
@@ -276,8 +274,8 @@ struct Delivery {
             std::memcpy(buffer, fields.data() + offset, n);
             return static_cast<std::int64_t>(n);
         }
-        const ssize_t n = ::pread(fd, buffer, std::min(max, kSendPiece),
-                                  static_cast<off_t>(offset - fields.size()));
+        const std::int64_t n =
+            body->read(offset - fields.size(), buffer, std::min(max, kSendPiece));
         // A file shorter than its entry says ends the reply early: the
         // client sees a cut record and the message stays waiting.
         return n > 0 ? n : -1;
@@ -416,8 +414,8 @@ void MessagePages::download(const HttpRequest& request, HttpResponse& response) 
         auto message = confirming ? m_queue.oldest(user->key) : m_queue.claimOldest(user->key);
         if (!message)
             return refuse(response, kErrorNothing);
-        const int fd = ::open(m_queue.pathOf(*message).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
+        std::unique_ptr<StoredBodyReader> body = m_queue.openBody(*message);
+        if (!body) {
             logServerProblem("a waiting message has lost its file: " + message->file);
             if (!confirming)
                 m_queue.release(*message);
@@ -425,7 +423,7 @@ void MessagePages::download(const HttpRequest& request, HttpResponse& response) 
             continue;
         }
         delivery->message = *message;
-        delivery->fd = fd;
+        delivery->body = std::move(body);
         delivery->claimed = !confirming;
         if (delivery->claimed)
             m_unsettled->add(user->key);

@@ -2,37 +2,9 @@
 
 #include "userid.h"
 
-#include <sodium.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-// Writes reach the disk in pieces of this size.
-constexpr std::size_t kWriteBuffer = 64 * 1024;
-constexpr char kIncomingPrefix[] = ".incoming-";
-
-void syncFolder(const std::filesystem::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// A name nobody can guess or collide with.
-std::string randomFileName() {
-    unsigned char random[16];
-    randombytes_buf(random, sizeof random);
-    char hex[sizeof random * 2 + 1];
-    sodium_bin2hex(hex, sizeof hex, random, sizeof random);
-    return std::string("m") + hex;
-}
-
 bool setError(std::string* error, const std::string& text) {
     if (error)
         *error = text;
@@ -40,77 +12,24 @@ bool setError(std::string* error, const std::string& text) {
 }
 } // namespace
 
-IncomingFile::~IncomingFile() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    if (!m_path.empty())
-        ::unlink(m_path.c_str());
-}
-
-bool IncomingFile::write(const char* data, std::size_t size) {
-    if (m_failed)
-        return false;
-    m_buffer.append(data, size);
-    m_size += size;
-    if (m_buffer.size() >= kWriteBuffer)
-        return flush();
-    return true;
-}
-
-bool IncomingFile::flush() {
-    std::size_t done = 0;
-    while (done < m_buffer.size()) {
-        const ssize_t n = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_failed = true;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    m_buffer.clear();
-    return true;
-}
-
-bool IncomingFile::finish() {
-    if (m_failed || !flush() || ::fsync(m_fd) != 0)
-        return false;
-    const int fd = m_fd;
-    m_fd = -1;
-    return ::close(fd) == 0;
-}
-
 MessageQueue::MessageQueue(Database& db, std::filesystem::path folder, std::shared_ptr<Clock> clock,
                            QueueLimits limits)
-    : m_db(db), m_folder(std::move(folder)), m_clock(std::move(clock)), m_limits(limits) {
-    if (sodium_init() < 0)
-        throw std::runtime_error("libsodium cannot be initialised");
-}
+    : m_db(db),
+      // On PostgreSQL the bytes live in the database too: servers sharing it
+      // keep nothing of their own.
+      m_bodies(db.kind() == Database::Kind::Postgres ? makeDatabaseBodies(db, clock)
+                                                     : makeFolderBodies(std::move(folder))),
+      m_clock(std::move(clock)), m_limits(limits) {}
 
 bool MessageQueue::prepare(std::string* error) {
-    std::error_code ec;
-    if (!std::filesystem::exists(m_folder, ec)) {
-        std::filesystem::create_directory(m_folder, ec);
-        if (!ec)
-            ::chmod(m_folder.c_str(), 0700);
-    }
-    if (ec || !std::filesystem::is_directory(m_folder, ec))
-        return setError(error, "cannot create the message folder " + m_folder.string() + ": " +
-                                   (ec ? ec.message() : "not a folder"));
+    if (!m_bodies->prepare(error))
+        return false;
     sweep();
     return true;
 }
 
-std::unique_ptr<IncomingFile> MessageQueue::receive(std::string* error) {
-    std::string temp = (m_folder / (std::string(kIncomingPrefix) + "XXXXXX")).string();
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        setError(error,
-                 "cannot create a file in " + m_folder.string() + ": " + std::strerror(errno));
-        return nullptr;
-    }
-    return std::unique_ptr<IncomingFile>(new IncomingFile(fd, temp));
+std::unique_ptr<IncomingBody> MessageQueue::receive(std::string* error) {
+    return m_bodies->receive(error);
 }
 
 bool MessageQueue::hasRoomFor(const std::string& recipientKey, const std::string& name,
@@ -119,28 +38,32 @@ bool MessageQueue::hasRoomFor(const std::string& recipientKey, const std::string
     return isKnownName(recipientKey, userIdKey(name)) || fits(recipientKey, bytes);
 }
 
-bool MessageQueue::enqueue(std::unique_ptr<IncomingFile> file, const std::string& recipientKey,
+bool MessageQueue::enqueue(std::unique_ptr<IncomingBody> file, const std::string& recipientKey,
                            const std::string& senderKey, const std::string& name,
                            std::string* error, EnqueueRefusal* refusal) {
     if (refusal)
         *refusal = EnqueueRefusal::StorageFailed;
-    if (!file->finish())
-        return setError(error,
-                        "cannot write " + file->m_path.string() + ": " + std::strerror(errno));
-    const std::string stored = randomFileName();
-    const std::filesystem::path target = m_folder / stored;
-    if (::rename(file->m_path.c_str(), target.c_str()) != 0)
-        return setError(error,
-                        "cannot rename " + file->m_path.string() + ": " + std::strerror(errno));
-    file->m_path = target; // removed with the object unless the entry commits
-    syncFolder(m_folder);
+    const std::uint64_t size = file->size();
+    std::string stored;
+    if (!m_bodies->keep(std::move(file), &stored, error))
+        return false;
+    // The bytes go again unless the entry commits.
+    struct Unclaimed {
+        MessageBodies& bodies;
+        const std::string& key;
+        bool claimed = false;
+        ~Unclaimed() {
+            if (!claimed)
+                bodies.remove(key);
+        }
+    } unclaimed{*m_bodies, stored};
     const std::string nameKey = userIdKey(name);
     try {
         auto guard = m_db.lock();
         Transaction transaction(m_db);
         if (isKnownName(recipientKey, nameKey))
             return true;
-        if (!fits(recipientKey, file->size())) {
+        if (!fits(recipientKey, size)) {
             if (refusal)
                 *refusal = EnqueueRefusal::QueueFull;
             return setError(error, "the recipient's queue is full");
@@ -151,7 +74,7 @@ bool MessageQueue::enqueue(std::unique_ptr<IncomingFile> file, const std::string
             .bind(2, senderKey)
             .bind(3, name)
             .bind(4, stored)
-            .bind(5, static_cast<std::int64_t>(file->size()))
+            .bind(5, static_cast<std::int64_t>(size))
             .bind(6, m_clock->unixNow())
             .bind(7, nameKey)
             .run();
@@ -159,7 +82,7 @@ bool MessageQueue::enqueue(std::unique_ptr<IncomingFile> file, const std::string
     } catch (const DatabaseError& e) {
         return setError(error, e.what());
     }
-    file->m_path.clear();
+    unclaimed.claimed = true;
     return true;
 }
 
@@ -251,21 +174,22 @@ void MessageQueue::remove(const WaitingMessage& message, bool remember) {
         Transaction transaction(m_db);
         Statement(m_db, "DELETE FROM messages WHERE id = ?").bind(1, message.id).run();
         if (remember) {
-            Statement(m_db, "INSERT OR REPLACE INTO delivered (name_key, delivered_at) "
-                            "VALUES (?, ?)")
+            Statement(m_db, "INSERT INTO delivered (name_key, delivered_at) VALUES (?, ?) "
+                            "ON CONFLICT (name_key) DO UPDATE SET "
+                            "delivered_at = excluded.delivered_at")
                 .bind(1, userIdKey(message.name))
                 .bind(2, m_clock->unixNow())
                 .run();
         }
         transaction.commit();
     }
-    // The entry is gone for good before its file goes; a crash in between
-    // leaves a file that the next sweep removes.
-    ::unlink(pathOf(message).c_str());
+    // The entry is gone for good before its bytes go; a crash in between
+    // leaves bytes that the next sweep removes.
+    m_bodies->remove(message.file);
 }
 
-std::filesystem::path MessageQueue::pathOf(const WaitingMessage& message) const {
-    return m_folder / message.file;
+std::unique_ptr<StoredBodyReader> MessageQueue::openBody(const WaitingMessage& message) {
+    return m_bodies->open(message.file);
 }
 
 int MessageQueue::waitingCount(const std::string& recipientKey) {
@@ -291,9 +215,9 @@ int MessageQueue::expireWaiting(std::int64_t maxAgeSeconds) {
             Statement(m_db, "DELETE FROM messages WHERE id = ?").bind(1, message.id).run();
         transaction.commit();
     }
-    // As in remove(): the entries are gone for good before the files.
+    // As in remove(): the entries are gone for good before the bytes.
     for (const WaitingMessage& message : expired)
-        ::unlink(pathOf(message).c_str());
+        m_bodies->remove(message.file);
     return static_cast<int>(expired.size());
 }
 
@@ -305,33 +229,32 @@ int MessageQueue::forgetOldDeliveredNames() {
 }
 
 int MessageQueue::sweep() {
-    int removed = 0;
-    std::set<std::string> known;
+    std::vector<std::pair<std::int64_t, std::string>> entries;
     {
         auto guard = m_db.lock();
-        std::set<std::int64_t> missing;
         Statement query(m_db, "SELECT id, file FROM messages");
-        while (query.step()) {
-            const std::string file = query.text(1);
-            std::error_code ec;
-            if (std::filesystem::is_regular_file(m_folder / file, ec))
-                known.insert(file);
-            else if (!m_delivering.count(query.integer(0)))
-                missing.insert(query.integer(0));
-        }
+        while (query.step())
+            entries.emplace_back(query.integer(0), query.text(1));
+    }
+    // Looked up outside the lock: the database's bodies take it themselves.
+    std::set<std::string> known;
+    std::vector<std::int64_t> missing;
+    for (const auto& [id, file] : entries) {
+        if (m_bodies->exists(file))
+            known.insert(file);
+        else
+            missing.push_back(id);
+    }
+    int removed = 0;
+    {
+        auto guard = m_db.lock();
         for (const std::int64_t id : missing) {
+            if (m_delivering.count(id))
+                continue;
             Statement(m_db, "DELETE FROM messages WHERE id = ?").bind(1, id).run();
             ++removed;
         }
     }
     forgetOldDeliveredNames();
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(m_folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (known.count(name) || !entry.is_regular_file(ec))
-            continue;
-        if (::unlink(entry.path().c_str()) == 0)
-            ++removed;
-    }
-    return removed;
+    return removed + m_bodies->sweep(known);
 }

@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "database.h"
+#include "messagebodies.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -36,33 +37,9 @@ enum class EnqueueRefusal {
     StorageFailed,
 };
 
-// A file being received, written under a temporary dot-name in the message
-// folder. Dropped again unless handed to MessageQueue::enqueue().
-class IncomingFile {
-public:
-    ~IncomingFile();
-    IncomingFile(const IncomingFile&) = delete;
-    IncomingFile& operator=(const IncomingFile&) = delete;
-
-    bool write(const char* data, std::size_t size);
-    std::uint64_t size() const { return m_size; }
-
-private:
-    friend class MessageQueue;
-    IncomingFile(int fd, std::filesystem::path path) : m_fd(fd), m_path(std::move(path)) {}
-    bool flush();
-    // Writes out what is buffered, flushes it to disk and closes the file.
-    bool finish();
-
-    int m_fd;
-    std::filesystem::path m_path;
-    std::string m_buffer;
-    std::uint64_t m_size = 0;
-    bool m_failed = false;
-};
-
-// The waiting messages: their files in the message folder, their entries in
-// the database. A message is stored for good (file flushed to disk, entry
+// The waiting messages: their bytes in MessageBodies (files in the message
+// folder, or rows of the database on PostgreSQL), their entries in the
+// database. A message is stored for good (file flushed to disk, entry
 // committed) before enqueue() returns true, and leaves the queue only when
 // retired: confirmed by its recipient, or acknowledged to its last byte by
 // the recipient's machine. The names of retired messages are remembered for
@@ -83,7 +60,7 @@ public:
     // full queue costs the sender no upload; enqueue() asks again.
     bool hasRoomFor(const std::string& recipientKey, const std::string& name, std::uint64_t bytes);
 
-    std::unique_ptr<IncomingFile> receive(std::string* error);
+    std::unique_ptr<IncomingBody> receive(std::string* error);
     // Stores a received file for the recipient. False with a reason when it
     // was not stored, and why in *refusal; the file is then gone, and what
     // waited already is untouched. A name that waits already or was
@@ -91,7 +68,7 @@ public:
     // sender just never saw the answer to its first upload. The limits are
     // checked in the same transaction as the insert, so two uploads racing
     // for the last room cannot both get it.
-    bool enqueue(std::unique_ptr<IncomingFile> file, const std::string& recipientKey,
+    bool enqueue(std::unique_ptr<IncomingBody> file, const std::string& recipientKey,
                  const std::string& senderKey, const std::string& name, std::string* error,
                  EnqueueRefusal* refusal = nullptr);
 
@@ -111,7 +88,8 @@ public:
     // Drops an entry whose file cannot be read.
     void dropBroken(const WaitingMessage& message);
 
-    std::filesystem::path pathOf(const WaitingMessage& message) const;
+    // The message's bytes; null when they are gone.
+    std::unique_ptr<StoredBodyReader> openBody(const WaitingMessage& message);
     int waitingCount(const std::string& recipientKey);
 
     // Removes the messages that have waited longer than maxAgeSeconds,
@@ -141,7 +119,7 @@ private:
     void remove(const WaitingMessage& message, bool remember);
 
     Database& m_db;
-    std::filesystem::path m_folder;
+    std::unique_ptr<MessageBodies> m_bodies;
     std::shared_ptr<Clock> m_clock;
     const QueueLimits m_limits;
     // Guarded by the database lock.

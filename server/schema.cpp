@@ -62,6 +62,74 @@ const std::vector<Migration>& serverMigrations() {
             ) WITHOUT ROWID;
             CREATE INDEX delivered_by_age ON delivered (delivered_at);
         )sql"},
+        {4, R"sql(
+            -- A waiting message's bytes in pieces, where the service keeps
+            -- them in the database rather than in its message folder (on
+            -- PostgreSQL). The queue's entry names the body by its key.
+            CREATE TABLE message_bodies (
+                body_key TEXT NOT NULL,
+                seq INTEGER NOT NULL,
+                bytes BLOB NOT NULL,
+                written_at INTEGER NOT NULL,
+                PRIMARY KEY (body_key, seq)
+            ) WITHOUT ROWID;
+        )sql"},
+    };
+    return steps;
+}
+
+const std::vector<Migration>& serverPostgresMigrations() {
+    // The same steps as on SQLite, in PostgreSQL's words; a step added there
+    // is added here with the same number.
+    static const std::vector<Migration> steps = {
+        {1, R"sql(
+            CREATE TABLE accounts (
+                uid_key TEXT PRIMARY KEY NOT NULL,
+                uid TEXT NOT NULL,
+                password_hash TEXT NOT NULL,
+                pending_hash TEXT,
+                pending_until BIGINT,
+                created_at BIGINT NOT NULL
+            );
+            CREATE TABLE sessions (
+                token_hash TEXT PRIMARY KEY NOT NULL,
+                uid_key TEXT NOT NULL REFERENCES accounts (uid_key) ON DELETE CASCADE,
+                created_at BIGINT NOT NULL,
+                last_used BIGINT NOT NULL
+            );
+            CREATE INDEX sessions_by_user ON sessions (uid_key);
+        )sql"},
+        {2, R"sql(
+            CREATE TABLE messages (
+                id BIGSERIAL PRIMARY KEY,
+                recipient_key TEXT NOT NULL REFERENCES accounts (uid_key) ON DELETE CASCADE,
+                sender_key TEXT NOT NULL,
+                name TEXT NOT NULL,
+                file TEXT NOT NULL UNIQUE,
+                size BIGINT NOT NULL,
+                arrived_at BIGINT NOT NULL
+            );
+            CREATE INDEX messages_by_recipient ON messages (recipient_key, id);
+        )sql"},
+        {3, R"sql(
+            ALTER TABLE messages ADD COLUMN name_key TEXT NOT NULL DEFAULT '';
+            UPDATE messages SET name_key = lower(name);
+            CREATE INDEX messages_by_name ON messages (recipient_key, name_key);
+            CREATE TABLE delivered (
+                name_key TEXT PRIMARY KEY NOT NULL,
+                delivered_at BIGINT NOT NULL
+            );
+            CREATE INDEX delivered_by_age ON delivered (delivered_at);
+        )sql"},
+        {4, R"sql(
+            CREATE TABLE message_bodies (
+                body_key TEXT NOT NULL,
+                seq BIGINT NOT NULL,
+                bytes BYTEA NOT NULL,
+                written_at BIGINT NOT NULL,
+                PRIMARY KEY (body_key, seq)
+            );
+        )sql"},
     };
     return steps;
 }

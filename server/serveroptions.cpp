@@ -99,7 +99,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         }
         const NumberOption* number = findNumberOption(flag);
         if (!number && flag != "--listen" && flag != "--port" && flag != "--data" &&
-            flag != "--pwhash" && flag != "--tls-cert" && flag != "--tls-key")
+            flag != "--pwhash" && flag != "--tls-cert" && flag != "--tls-key" &&
+            flag != "--database")
             return failure("unknown option " + arguments[i]);
         if (!value) {
             if (i + 1 >= arguments.size())
@@ -125,6 +126,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             if (value->empty())
                 return failure("--data needs a folder");
             options.dataFolder = *value;
+        } else if (flag == "--database") {
+            if (!value->starts_with("sqlite:") && !value->starts_with("postgresql://") &&
+                !value->starts_with("postgres://"))
+                return failure("--database needs sqlite:PATH or postgresql://..., not \"" + *value +
+                               "\"");
+            options.databaseUrl = *value;
         } else if (flag == "--tls-cert" || flag == "--tls-key") {
             if (value->empty())
                 return failure(flag + " needs a file");
@@ -153,6 +160,8 @@ std::string usageText() {
            "                    messages/ (the files waiting for their recipients)\n"
            "  --pwhash LEVEL    password hashing cost: interactive (default) or min\n"
            "                    (min is for tests only)\n"
+           "  --database URL    sqlite:PATH (default: clipnote.db in the data folder) or\n"
+           "                    postgresql://USER@HOST/NAME, which several servers share\n"
            "  --tls-cert FILE   serve HTTPS with this certificate (PEM, chain first)\n"
            "  --tls-key FILE    ... and this private key (PEM); both or neither\n"
            "\n"

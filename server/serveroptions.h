@@ -20,6 +20,9 @@ struct ServerOptions {
     // 0 lets the system pick a free port.
     int port = 8080;
     std::filesystem::path dataFolder = "clipnote-data";
+    // "sqlite:PATH" or "postgresql://..."; empty for clipnote.db in the data
+    // folder.
+    std::string databaseUrl;
     // PEM files of the certificate (chain) and its private key: with both,
     // the service speaks HTTPS only.
     std::filesystem::path tlsCertificate;

@@ -1,5 +1,6 @@
 #include "accountstore.h"
 #include "schema.h"
+#include "testdatabase.h"
 #include "testenvironment.h"
 
 #include <QTest>
@@ -40,7 +41,7 @@ private:
 void TestAccountStore::init() {
     const QString folder = m_env.makeFolder(QStringLiteral("accounts"));
     m_clock = std::make_shared<ManualClock>();
-    m_db = std::make_unique<Database>(folder.toStdString() + "/a.db", serverMigrations());
+    m_db = openTestDatabase(folder.toStdString() + "/a.db");
     m_hasher = std::make_unique<PasswordHasher>(HashStrength::Minimum);
     m_store = std::make_unique<AccountStore>(*m_db, *m_hasher, m_clock);
     QVERIFY(m_store->create("Alice@Example.org", "first pw"));

@@ -1,12 +1,11 @@
 #include "serverprocess.h"
+#include "testdatabase.h"
 #include "testenvironment.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
-
-#include <sqlite3.h>
 
 #include <csignal>
 
@@ -57,7 +56,8 @@ void TestClipnoteServer::reportsPortAndServes() {
     QVERIFY2(server.start(), qPrintable(server.errorString()));
     QVERIFY(server.port() > 0);
     QCOMPARE(server.baseUrl(), QStringLiteral("http://127.0.0.1:%1/").arg(server.port()));
-    QVERIFY(QFile::exists(server.dataDir() + QStringLiteral("/clipnote.db")));
+    if (server.databaseUrl().isEmpty())
+        QVERIFY(QFile::exists(server.dataDir() + QStringLiteral("/clipnote.db")));
     QCOMPARE(server.get("/zeb/ad.asp").status, 200);
     QCOMPARE(server.get("/zeb/missing.asp").status, 404);
 }
@@ -153,23 +153,22 @@ void TestClipnoteServer::databaseHoldsNoPlainPassword() {
     QCOMPARE(server.get("/zeb/chgpw.asp?UID=rex%40example.org&PW=Unusual%2BPw%231", cookie).body,
              QByteArray("OK"));
 
-    // Read by another program while the server runs, as WAL mode allows.
-    sqlite3* db = nullptr;
-    const QByteArray file = (server.dataDir() + QStringLiteral("/clipnote.db")).toLocal8Bit();
-    QCOMPARE(sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_busy_timeout(db, 5000);
-    sqlite3_stmt* query = nullptr;
-    QCOMPARE(sqlite3_prepare_v2(db, "SELECT uid, password_hash FROM accounts", -1, &query, nullptr),
-             SQLITE_OK);
-    int rows = 0;
-    while (sqlite3_step(query) == SQLITE_ROW) {
-        ++rows;
-        const QByteArray hash(reinterpret_cast<const char*>(sqlite3_column_text(query, 1)));
-        QVERIFY2(hash.startsWith("$argon2id$"), hash);
+    // Read by another program while the server runs (on SQLite, as WAL mode
+    // allows).
+    {
+        const std::unique_ptr<Database> db = openServerDatabase(server);
+        auto guard = db->lock();
+        Statement query(*db, "SELECT uid, password_hash FROM accounts");
+        int rows = 0;
+        while (query.step()) {
+            ++rows;
+            const std::string hash = query.text(1);
+            QVERIFY2(hash.starts_with("$argon2id$"), hash.c_str());
+        }
+        QCOMPARE(rows, 2);
     }
-    sqlite3_finalize(query);
-    sqlite3_close(db);
-    QCOMPARE(rows, 2);
+    if (!server.databaseUrl().isEmpty())
+        return;
 
     QVERIFY(server.stop());
     const QByteArray bytes = readFile(server.dataDir() + QStringLiteral("/clipnote.db"));

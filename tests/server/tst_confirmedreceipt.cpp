@@ -1,5 +1,6 @@
 #include "serverprocess.h"
 #include "service/uploadbody.h"
+#include "testdatabase.h"
 
 #include <QDir>
 #include <QTest>
@@ -111,7 +112,7 @@ QByteArray TestConfirmedReceipt::nameOf(const SimpleHttpReply& reply) {
 }
 
 QStringList TestConfirmedReceipt::messageFiles() const {
-    return QDir(m_server->dataDir() + QStringLiteral("/messages")).entryList(QDir::Files);
+    return storedMessageBodies(*m_server);
 }
 
 void TestConfirmedReceipt::downloadAndHangUp(int bytes) const {

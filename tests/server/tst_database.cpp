@@ -1,5 +1,6 @@
 #include "database.h"
 #include "schema.h"
+#include "sqlitedatabase.h"
 #include "testenvironment.h"
 
 #include <QTest>
@@ -39,7 +40,7 @@ bool TestDatabase::hasTable(Database& db, const char* name) {
 }
 
 void TestDatabase::serverSchemaIsComplete() {
-    Database db(m_file, serverMigrations());
+    SqliteDatabase db(m_file, serverMigrations());
     QVERIFY(hasTable(db, "accounts"));
     QVERIFY(hasTable(db, "sessions"));
     auto guard = db.lock();
@@ -52,15 +53,16 @@ void TestDatabase::serverSchemaIsComplete() {
 void TestDatabase::stepsRunOnceEach() {
     // Running this step twice would fail: the table exists.
     const std::vector<Migration> steps = {{1, "CREATE TABLE once (a INTEGER)"}};
-    { Database first(m_file, steps); }
-    Database again(m_file, steps);
+    { SqliteDatabase first(m_file, steps); }
+    SqliteDatabase again(m_file, steps);
     auto guard = again.lock();
     QCOMPARE(again.schemaVersion(), 1);
 }
 
 void TestDatabase::laterStepsApplyOnNextOpen() {
-    { Database v1(m_file, {{1, "CREATE TABLE a (x INTEGER)"}}); }
-    Database v2(m_file, {{1, "CREATE TABLE a (x INTEGER)"}, {2, "CREATE TABLE b (y INTEGER)"}});
+    { SqliteDatabase v1(m_file, {{1, "CREATE TABLE a (x INTEGER)"}}); }
+    SqliteDatabase v2(m_file,
+                      {{1, "CREATE TABLE a (x INTEGER)"}, {2, "CREATE TABLE b (y INTEGER)"}});
     QVERIFY(hasTable(v2, "a"));
     QVERIFY(hasTable(v2, "b"));
     auto guard = v2.lock();
@@ -68,24 +70,30 @@ void TestDatabase::laterStepsApplyOnNextOpen() {
 }
 
 void TestDatabase::failedStepLeavesNoTrace() {
-    { Database v1(m_file, {{1, "CREATE TABLE a (x INTEGER)"}}); }
+    { SqliteDatabase v1(m_file, {{1, "CREATE TABLE a (x INTEGER)"}}); }
     QVERIFY_THROWS_EXCEPTION(
         DatabaseError,
-        Database(m_file, {{1, "CREATE TABLE a (x INTEGER)"},
-                          {2, "CREATE TABLE half (y INTEGER); SELECT nothing FROM nowhere;"}}));
-    Database v1(m_file, {{1, "CREATE TABLE a (x INTEGER)"}});
+        SqliteDatabase(m_file,
+                       {{1, "CREATE TABLE a (x INTEGER)"},
+                        {2, "CREATE TABLE half (y INTEGER); SELECT nothing FROM nowhere;"}}));
+    SqliteDatabase v1(m_file, {{1, "CREATE TABLE a (x INTEGER)"}});
     QVERIFY(!hasTable(v1, "half"));
     auto guard = v1.lock();
     QCOMPARE(v1.schemaVersion(), 1);
 }
 
 void TestDatabase::newerFileIsRefused() {
-    { Database v2(m_file, {{1, "CREATE TABLE a (x INTEGER)"}, {2, "CREATE TABLE b (y INTEGER)"}}); }
-    QVERIFY_THROWS_EXCEPTION(DatabaseError, Database(m_file, {{1, "CREATE TABLE a (x INTEGER)"}}));
+    {
+        SqliteDatabase v2(m_file,
+                          {{1, "CREATE TABLE a (x INTEGER)"}, {2, "CREATE TABLE b (y INTEGER)"}});
+    }
+    QVERIFY_THROWS_EXCEPTION(DatabaseError,
+                             SqliteDatabase(m_file, {{1, "CREATE TABLE a (x INTEGER)"}}));
 }
 
 void TestDatabase::misnumberedStepsAreRefused() {
-    QVERIFY_THROWS_EXCEPTION(DatabaseError, Database(m_file, {{1, "SELECT 1"}, {3, "SELECT 1"}}));
+    QVERIFY_THROWS_EXCEPTION(DatabaseError,
+                             SqliteDatabase(m_file, {{1, "SELECT 1"}, {3, "SELECT 1"}}));
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)

@@ -275,7 +275,11 @@ void TestDeliveryCrash::everyAcceptedPostIsDeliveredOnce() {
     QCOMPARE(filed, accepted);
 
     server.kill();
-    QCOMPARE(integrityOf(server.dataDir() + QStringLiteral("/clipnote.db")), QStringLiteral("ok"));
+    // PostgreSQL keeps its own files whole across a crash; the SQLite file
+    // is checked here.
+    if (server.databaseUrl().isEmpty())
+        QCOMPARE(integrityOf(server.dataDir() + QStringLiteral("/clipnote.db")),
+                 QStringLiteral("ok"));
 }
 
 QTEST_GUILESS_MAIN(TestDeliveryCrash)

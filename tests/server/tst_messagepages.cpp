@@ -6,6 +6,7 @@
 #include "service/pagesession.h"
 #include "service/serviceaddress.h"
 #include "service/uploadbody.h"
+#include "testdatabase.h"
 #include "testenvironment.h"
 
 #include <QDeadlineTimer>
@@ -121,8 +122,7 @@ SimpleHttpReply TestMessagePages::fetch(const QString& uid, const QByteArray& co
 }
 
 QStringList TestMessagePages::messageFiles() const {
-    return QDir(m_server->dataDir() + QStringLiteral("/messages"))
-        .entryList(QDir::Files | QDir::Hidden);
+    return storedMessageBodies(*m_server);
 }
 
 void TestMessagePages::readPartlyAndReset(const QString& uid, const QByteArray& cookie,
@@ -446,6 +446,8 @@ void TestMessagePages::acceptedUploadSurvivesCrash() {
 }
 
 void TestMessagePages::leftoversAreSweptAtStart() {
+    if (!m_server->databaseUrl().isEmpty())
+        QSKIP("the message folder's leftovers; on PostgreSQL the bodies live in the database");
     QCOMPARE(
         post(uploadBody("bob@example.org;alice@example.org;1", m_aliceId, m_bobId, "1"), m_alice)
             .body,

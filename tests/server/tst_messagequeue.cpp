@@ -1,6 +1,7 @@
 #include "database.h"
 #include "messagequeue.h"
 #include "schema.h"
+#include "testdatabase.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,8 +49,7 @@ private:
 void TestMessageQueue::init() {
     m_folder = std::make_unique<QTemporaryDir>();
     QVERIFY(m_folder->isValid());
-    m_db = std::make_unique<Database>(m_folder->path().toStdString() + "/clipnote.db",
-                                      serverMigrations());
+    m_db = openTestDatabase(m_folder->path().toStdString() + "/clipnote.db");
     auto guard = m_db->lock();
     m_db->execute("INSERT INTO accounts (uid_key, uid, password_hash, created_at) "
                   "VALUES ('bob', 'bob', 'x', 0), ('carol', 'carol', 'x', 0)");
@@ -76,7 +76,13 @@ bool TestMessageQueue::enqueue(const std::string& recipient, const std::string& 
            m_queue->enqueue(std::move(file), recipient, "alice", name, &error, &m_refusal);
 }
 
+// Stored bodies: files in the message folder, or bodies in the database.
 int TestMessageQueue::filesOnDisk() const {
+    if (m_db->kind() == Database::Kind::Postgres) {
+        auto guard = m_db->lock();
+        Statement query(*m_db, "SELECT COUNT(DISTINCT body_key) FROM message_bodies");
+        return query.step() ? static_cast<int>(query.integer(0)) : -1;
+    }
     return static_cast<int>(QDir(m_folder->path() + QStringLiteral("/messages"))
                                 .entryList(QDir::Files | QDir::Hidden)
                                 .size());
@@ -220,7 +226,7 @@ void TestMessageQueue::messageBeingDeliveredDoesNotExpire() {
     m_clock->advance(31 * 24h);
     QCOMPARE(m_queue->expireWaiting(30 * 24 * 3600), 1);
     QCOMPARE(m_queue->oldest("bob")->name, std::string("bob;alice;1"));
-    QVERIFY(QFile::exists(QString::fromStdString(m_queue->pathOf(*delivering).string())));
+    QVERIFY(m_queue->openBody(*delivering));
     m_queue->release(*delivering);
     QCOMPARE(m_queue->expireWaiting(30 * 24 * 3600), 1);
     QCOMPARE(m_queue->waitingCount("bob"), 0);

@@ -1,6 +1,7 @@
 #include "accountstore.h"
 #include "schema.h"
 #include "sessionstore.h"
+#include "testdatabase.h"
 #include "testenvironment.h"
 
 #include <QTest>
@@ -48,7 +49,7 @@ void TestSessionStore::open() {
     m_sessions.reset();
     m_accounts.reset();
     m_db.reset();
-    m_db = std::make_unique<Database>(m_file, serverMigrations());
+    m_db = openTestDatabase(m_file);
     m_accounts = std::make_unique<AccountStore>(*m_db, *m_hasher, m_clock);
     m_sessions = std::make_unique<SessionStore>(*m_db, m_clock);
 }
@@ -145,7 +146,7 @@ void TestSessionStore::tokenIsStoredOnlyAsHash() {
     QVERIFY(!query.text(0).empty());
     QVERIFY(query.text(0) != token);
     Statement search(*m_db, "SELECT COUNT(*) FROM sessions WHERE token_hash = ? OR "
-                            "instr(token_hash, ?) > 0");
+                            "token_hash LIKE '%' || ? || '%'");
     search.bind(1, token).bind(2, token);
     QVERIFY(search.step());
     QCOMPARE(search.integer(0), 0);

@@ -1,6 +1,8 @@
 // A real clipnote-server process for a test: see serverprocess.h.
 #include "serverprocess.h"
 
+#include "postgrescluster.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -175,6 +177,15 @@ bool ServerProcess::start() {
         m_error = QStringLiteral("cannot create a data folder: ") + m_data->errorString();
         return false;
     }
+    m_databaseUrl.clear();
+    if (PostgresCluster::testsUsePostgres()) {
+        PostgresCluster* cluster = PostgresCluster::shared();
+        m_databaseUrl = cluster ? cluster->createDatabase() : QString();
+        if (m_databaseUrl.isEmpty()) {
+            m_error = QStringLiteral("no PostgreSQL database for the server");
+            return false;
+        }
+    }
     return launch(0);
 }
 
@@ -204,7 +215,10 @@ bool ServerProcess::launch(quint16 port) {
                                 // Tests make many accounts from one address.
                                 QStringLiteral("--account-requests-per-client"),
                                 QString::number(m_accountRequestsPerClient)};
-    m_process->start(program, arguments + m_extraArguments);
+    QStringList database;
+    if (!m_databaseUrl.isEmpty())
+        database = {QStringLiteral("--database"), m_databaseUrl};
+    m_process->start(program, arguments + database + m_extraArguments);
     const QDeadlineTimer deadline(kStartTimeoutMs);
     while (!m_process->canReadLine() && !deadline.hasExpired() &&
            m_process->state() != QProcess::NotRunning) {

@@ -71,6 +71,8 @@ public:
     QString errorString() const { return m_error; }
 
     quint16 port() const { return m_port; }
+    // The server's PostgreSQL database; empty when it keeps its SQLite file.
+    QString databaseUrl() const { return m_databaseUrl; }
     // "http://127.0.0.1:PORT/"
     QString baseUrl() const;
     QString dataDir() const;
@@ -105,5 +107,7 @@ private:
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
     QString m_scheme = QStringLiteral("http");
+    // The PostgreSQL database of this server, when the tests run on one.
+    QString m_databaseUrl;
     QString m_error;
 };
