@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class DatabaseError : public std::runtime_error {
@@ -39,11 +40,13 @@ public:
     virtual int changes() const = 0;
 };
 
-// The service's database connection, shared by all request threads: SQLite
-// (one file, one process) or PostgreSQL (any number of server processes on
-// one database). A page holds lock() for the whole sequence of statements
-// it needs, so a sequence never interleaves with another thread's. Slow work
-// (password hashing, files) happens outside the lock.
+// The service's database, shared by all request threads: SQLite (one file,
+// one process, one connection) or PostgreSQL (any number of server
+// processes on one database, a few connections each). A page holds lock()
+// for the whole sequence of statements it needs, so a sequence never
+// interleaves with another on the same connection; on SQLite it is the one
+// lock of the whole database. Slow work (password hashing, files) happens
+// outside it.
 class Database {
 public:
     enum class Kind { Sqlite, Postgres };
@@ -52,7 +55,25 @@ public:
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    [[nodiscard]] std::unique_lock<std::mutex> lock() { return std::unique_lock(m_mutex); }
+    // The right to run statements, held for a whole sequence of them and
+    // given back when it goes out of scope.
+    class Lease {
+    public:
+        explicit Lease(Database* db) : m_db(db) {}
+        Lease(Lease&& other) noexcept : m_db(std::exchange(other.m_db, nullptr)) {}
+        Lease& operator=(Lease&&) = delete;
+        ~Lease() {
+            if (m_db)
+                m_db->release();
+        }
+
+    private:
+        Database* m_db;
+    };
+    [[nodiscard]] Lease lock() {
+        acquire();
+        return Lease(this);
+    }
     virtual Kind kind() const = 0;
 
     // Runs statements that return no rows. The caller holds lock().
@@ -62,6 +83,9 @@ public:
 
 protected:
     Database() = default;
+    // One connection and one lease at a time, unless a backend has more.
+    virtual void acquire() { m_mutex.lock(); }
+    virtual void release() { m_mutex.unlock(); }
     // Applies every step newer than the database, each in its own
     // transaction: a step that fails leaves nothing of itself behind.
     void migrate(const std::vector<Migration>& migrations);

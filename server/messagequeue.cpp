@@ -97,7 +97,7 @@ bool MessageQueue::isKnownName(const std::string& recipientKey, const std::strin
 }
 
 bool MessageQueue::fits(const std::string& recipientKey, std::uint64_t bytes) {
-    Statement query(m_db, "SELECT COUNT(*), COALESCE(SUM(size), 0) FROM messages "
+    Statement query(m_db, "SELECT COUNT(*), CAST(COALESCE(SUM(size), 0) AS BIGINT) FROM messages "
                           "WHERE recipient_key = ?");
     query.bind(1, recipientKey);
     query.step();
@@ -127,6 +127,7 @@ std::optional<WaitingMessage> MessageQueue::oldest(const std::string& recipientK
 
 std::optional<WaitingMessage> MessageQueue::claimOldest(const std::string& recipientKey) {
     auto guard = m_db.lock();
+    std::lock_guard claims(m_claimMutex);
     Statement query(m_db, kSelectWaiting);
     query.bind(1, recipientKey);
     while (query.step()) {
@@ -140,7 +141,7 @@ std::optional<WaitingMessage> MessageQueue::claimOldest(const std::string& recip
 }
 
 void MessageQueue::release(const WaitingMessage& message) {
-    auto guard = m_db.lock();
+    std::lock_guard claims(m_claimMutex);
     m_delivering.erase(message.id);
 }
 
@@ -206,6 +207,7 @@ int MessageQueue::expireWaiting(std::int64_t maxAgeSeconds) {
         Statement query(m_db, "SELECT id, name, file, size, arrived_at FROM messages "
                               "WHERE arrived_at < ?");
         query.bind(1, m_clock->unixNow() - maxAgeSeconds);
+        std::lock_guard claims(m_claimMutex);
         while (query.step()) {
             if (!m_delivering.count(query.integer(0)))
                 expired.push_back(waitingFrom(query));
@@ -248,6 +250,7 @@ int MessageQueue::sweep() {
     int removed = 0;
     {
         auto guard = m_db.lock();
+        std::lock_guard claims(m_claimMutex);
         for (const std::int64_t id : missing) {
             if (m_delivering.count(id))
                 continue;

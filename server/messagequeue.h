@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -122,6 +123,8 @@ private:
     std::unique_ptr<MessageBodies> m_bodies;
     std::shared_ptr<Clock> m_clock;
     const QueueLimits m_limits;
-    // Guarded by the database lock.
+    // The messages this process is delivering to clients that do not
+    // confirm; taken always after the database lock.
+    std::mutex m_claimMutex;
     std::set<std::int64_t> m_delivering;
 };

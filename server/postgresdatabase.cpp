@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <vector>
 
 namespace {
 // Keys of the advisory locks: one for the schema steps, one for writers.
@@ -45,22 +46,27 @@ public:
         return ++m_row < PQntuples(m_result);
     }
 
+    // Results come in binary: bytes as they are, numbers as big-endian
+    // integers of their column's width, nothing to unescape.
     std::string text(int column) const override {
         return std::string(PQgetvalue(m_result, m_row, column),
                            static_cast<size_t>(PQgetlength(m_result, m_row, column)));
     }
-    std::string bytes(int column) const override {
-        size_t length = 0;
-        unsigned char* raw = PQunescapeBytea(
-            reinterpret_cast<const unsigned char*>(PQgetvalue(m_result, m_row, column)), &length);
-        if (!raw)
-            throw DatabaseError("cannot read bytes from the database");
-        std::string out(reinterpret_cast<const char*>(raw), length);
-        PQfreemem(raw);
-        return out;
-    }
+    std::string bytes(int column) const override { return text(column); }
     std::int64_t integer(int column) const override {
-        return std::strtoll(PQgetvalue(m_result, m_row, column), nullptr, 10);
+        if (PQgetisnull(m_result, m_row, column))
+            return 0;
+        const auto* raw =
+            reinterpret_cast<const unsigned char*>(PQgetvalue(m_result, m_row, column));
+        const int width = PQgetlength(m_result, m_row, column);
+        if (width != 2 && width != 4 && width != 8)
+            throw DatabaseError("a column is not a whole number");
+        std::uint64_t value = 0;
+        for (int i = 0; i < width; ++i)
+            value = (value << 8) | raw[i];
+        // Sign-extend the narrower widths.
+        const int unused = 64 - 8 * width;
+        return static_cast<std::int64_t>(value << unused) >> unused;
     }
     bool isNull(int column) const override { return PQgetisnull(m_result, m_row, column) != 0; }
     int changes() const override { return m_result ? std::atoi(PQcmdTuples(m_result)) : 0; }
@@ -88,7 +94,7 @@ private:
             lengths.push_back(value ? static_cast<int>(value->size()) : 0);
         }
         m_result = PQexecParams(conn, m_sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                values.data(), lengths.data(), m_formats.data(), 0);
+                                values.data(), lengths.data(), m_formats.data(), 1);
         const ExecStatusType status = PQresultStatus(m_result);
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
             throw DatabaseError("a statement failed: " + connectionError(conn));
@@ -119,40 +125,110 @@ std::string numberedPlaceholders(std::string_view sql) {
     return out;
 }
 
-PostgresDatabase::PostgresDatabase(const std::string& url,
-                                   const std::vector<Migration>& migrations) {
-    m_conn = PQconnectdb(url.c_str());
-    if (PQstatus(m_conn) != CONNECTION_OK) {
-        const std::string reason = connectionError(m_conn);
-        PQfinish(m_conn);
-        m_conn = nullptr;
+namespace {
+// The connection each thread holds, per database, and how deeply.
+struct HeldConnection {
+    const PostgresDatabase* db = nullptr;
+    PGconn* conn = nullptr;
+    int depth = 0;
+};
+thread_local std::vector<HeldConnection> t_held;
+
+HeldConnection* heldBy(const PostgresDatabase* db) {
+    for (HeldConnection& held : t_held)
+        if (held.db == db)
+            return &held;
+    return nullptr;
+}
+} // namespace
+
+PostgresDatabase::PostgresDatabase(const std::string& url, const std::vector<Migration>& migrations)
+    : m_url(url) {
+    // The first connection says at once whether the database is there.
+    PGconn* first = connect();
+    if (PQstatus(first) != CONNECTION_OK) {
+        const std::string reason = connectionError(first);
+        PQfinish(first);
         throw DatabaseError("cannot connect to the database: " + reason);
     }
+    m_idle.push_back(first);
+    m_open = 1;
     try {
-        // Notices (an index that exists already) are not the log's business.
-        PQsetNoticeProcessor(
-            m_conn, [](void*, const char*) {}, nullptr);
         migrate(migrations);
     } catch (...) {
-        PQfinish(m_conn);
-        m_conn = nullptr;
+        for (PGconn* conn : m_idle)
+            PQfinish(conn);
+        m_idle.clear();
         throw;
     }
 }
 
 PostgresDatabase::~PostgresDatabase() {
-    PQfinish(m_conn);
+    for (PGconn* conn : m_idle)
+        PQfinish(conn);
+}
+
+PGconn* PostgresDatabase::connect() {
+    PGconn* conn = PQconnectdb(m_url.c_str());
+    // Notices (an index that exists already) are not the log's business.
+    if (conn)
+        PQsetNoticeProcessor(
+            conn, [](void*, const char*) {}, nullptr);
+    return conn;
+}
+
+void PostgresDatabase::acquire() {
+    if (HeldConnection* held = heldBy(this)) {
+        ++held->depth;
+        return;
+    }
+    PGconn* conn = nullptr;
+    {
+        std::unique_lock lock(m_poolMutex);
+        m_returned.wait(lock, [this] { return !m_idle.empty() || m_open < kConnections; });
+        if (!m_idle.empty()) {
+            conn = m_idle.back();
+            m_idle.pop_back();
+        } else {
+            ++m_open;
+        }
+    }
+    // A new connection is opened, and checked, at its first statement.
+    t_held.push_back({this, conn, 1});
+}
+
+void PostgresDatabase::release() {
+    HeldConnection* held = heldBy(this);
+    if (!held || --held->depth > 0)
+        return;
+    PGconn* conn = held->conn;
+    std::erase_if(t_held, [this](const HeldConnection& h) { return h.db == this; });
+    {
+        std::lock_guard lock(m_poolMutex);
+        if (conn)
+            m_idle.push_back(conn);
+        else
+            --m_open;
+    }
+    m_returned.notify_one();
 }
 
 pg_conn* PostgresDatabase::connection() {
-    if (PQstatus(m_conn) != CONNECTION_OK) {
-        PQreset(m_conn);
-        if (PQstatus(m_conn) != CONNECTION_OK)
-            throw DatabaseError("the database cannot be reached: " + connectionError(m_conn));
+    HeldConnection* held = heldBy(this);
+    if (!held)
+        throw DatabaseError("a statement ran without the database lock");
+    if (!held->conn)
+        held->conn = connect();
+    if (!held->conn)
+        throw DatabaseError("the database cannot be reached: out of memory");
+    if (PQstatus(held->conn) != CONNECTION_OK) {
+        PQreset(held->conn);
+        if (PQstatus(held->conn) != CONNECTION_OK)
+            throw DatabaseError("the database cannot be reached: " + connectionError(held->conn));
         PQsetNoticeProcessor(
-            m_conn, [](void*, const char*) {}, nullptr);
+            held->conn, [](void*, const char*) {}, nullptr);
     }
-    return m_conn;
+    return held->conn;
 }
 
 void PostgresDatabase::execute(const char* sql) {

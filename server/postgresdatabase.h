@@ -2,13 +2,19 @@
 
 #include "database.h"
 
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
 struct pg_conn;
 
-// A PostgreSQL database that any number of server processes share. A
-// transaction takes one database-wide write lock first, so writers take
-// turns across processes just as they do on SQLite within one; readers do
-// not wait. A connection that broke is opened again at the next statement,
-// so the service recovers by itself when the database is back.
+// A PostgreSQL database that any number of server processes share, through
+// a few connections per process: lock() lends the calling thread one of
+// them (again the same one when the thread holds it already). A transaction
+// takes one database-wide write lock first, so writers take turns across
+// processes and threads just as they do on SQLite; readers do not wait. A
+// connection that broke is opened again at the next statement, so the
+// service recovers by itself when the database is back.
 class PostgresDatabase : public Database {
 public:
     // Connects (a clear error when the database cannot be reached), then
@@ -19,16 +25,27 @@ public:
     Kind kind() const override { return Kind::Postgres; }
     void execute(const char* sql) override;
 
-    // The connection, opened again first when it broke. Throws when the
-    // database cannot be reached. The caller holds lock().
+    // The calling thread's connection, opened again first when it broke.
+    // Throws when the database cannot be reached. The caller holds lock().
     pg_conn* connection();
 
+    // Connections one process opens at most.
+    static constexpr int kConnections = 8;
+
 private:
+    void acquire() override;
+    void release() override;
+    pg_conn* connect();
+
     std::unique_ptr<StatementBackend> prepare(const char* sql) override;
     void begin() override;
     void holdMigrationLock() override;
 
-    pg_conn* m_conn = nullptr;
+    std::string m_url;
+    std::mutex m_poolMutex;
+    std::condition_variable m_returned;
+    std::vector<pg_conn*> m_idle;
+    int m_open = 0;
 };
 
 // "?" placeholders as PostgreSQL numbers them: "$1", "$2" ... Text in single
