@@ -184,6 +184,13 @@ void TestClipnoteServer::commandLineRefusals_data() {
     QTest::newRow("unknown flag") << QStringList{"--bogus"} << 2 << QByteArray("--bogus");
     QTest::newRow("bad port") << QStringList{"--port", "99999"} << 2 << QByteArray("99999");
     QTest::newRow("bad hash level") << QStringList{"--pwhash", "none"} << 2 << QByteArray("none");
+    QTest::newRow("database of another kind")
+        << QStringList{"--database", "mysql://localhost/clipnote"} << 2 << QByteArray("--database");
+    // Nothing listens there: the server says so and ends, serving nothing.
+    QTest::newRow("database unreachable")
+        << QStringList{"--port", "0", "--database",
+                       "postgresql://nobody@/clipnote?host=/nonexistent-clipnote&port=1"}
+        << 1 << QByteArray("cannot connect to the database");
     QTest::newRow("data folder impossible")
         << QStringList{"--port", "0", "--data", "/proc/clipnote-cannot-be-here"} << 1
         << QByteArray("data folder");

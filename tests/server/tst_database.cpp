@@ -1,6 +1,6 @@
 #include "database.h"
 #include "schema.h"
-#include "sqlitedatabase.h"
+#include "testdatabase.h"
 #include "testenvironment.h"
 
 #include <QTest>
@@ -23,6 +23,9 @@ private Q_SLOTS:
 
 private:
     static bool hasTable(Database& db, const char* name);
+    // The database of this case with these steps: the SQLite file, or its
+    // PostgreSQL database when the run goes against PostgreSQL.
+    std::unique_ptr<Database> open(const std::vector<Migration>& steps) const;
 
     TestEnvironment m_env;
     std::filesystem::path m_file;
@@ -34,66 +37,78 @@ void TestDatabase::init() {
 
 bool TestDatabase::hasTable(Database& db, const char* name) {
     auto guard = db.lock();
-    Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+    Statement query(db, db.kind() == Database::Kind::Sqlite
+                            ? "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"
+                            : "SELECT 1 FROM information_schema.tables WHERE table_name = ?");
     query.bind(1, name);
     return query.step();
 }
 
+std::unique_ptr<Database> TestDatabase::open(const std::vector<Migration>& steps) const {
+    if (!PostgresCluster::testsUsePostgres())
+        return std::make_unique<SqliteDatabase>(m_file, steps);
+    // The file names the case's database, made at its first opening.
+    const QString marker = QString::fromStdString(m_file.string());
+    QString url = QString::fromUtf8(readFile(marker));
+    if (url.isEmpty()) {
+        url = PostgresCluster::shared() ? PostgresCluster::shared()->createDatabase() : QString();
+        if (url.isEmpty() || !writeFile(marker, url.toUtf8()))
+            throw DatabaseError("no PostgreSQL database for the test");
+    }
+    return std::make_unique<PostgresDatabase>(url.toStdString(), steps);
+}
+
 void TestDatabase::serverSchemaIsComplete() {
-    SqliteDatabase db(m_file, serverMigrations());
-    QVERIFY(hasTable(db, "accounts"));
-    QVERIFY(hasTable(db, "sessions"));
-    auto guard = db.lock();
-    QCOMPARE(db.schemaVersion(), serverMigrations().back().version);
-    Statement mode(db, "PRAGMA journal_mode");
-    QVERIFY(mode.step());
-    QCOMPARE(mode.text(0), std::string("wal"));
+    const auto db =
+        open(PostgresCluster::testsUsePostgres() ? serverPostgresMigrations() : serverMigrations());
+    for (const char* table : {"accounts", "sessions", "messages", "delivered", "message_bodies"})
+        QVERIFY2(hasTable(*db, table), table);
+    auto guard = db->lock();
+    QCOMPARE(db->schemaVersion(), serverMigrations().back().version);
+    QCOMPARE(serverPostgresMigrations().back().version, serverMigrations().back().version);
+    if (db->kind() == Database::Kind::Sqlite) {
+        Statement mode(*db, "PRAGMA journal_mode");
+        QVERIFY(mode.step());
+        QCOMPARE(mode.text(0), std::string("wal"));
+    }
 }
 
 void TestDatabase::stepsRunOnceEach() {
     // Running this step twice would fail: the table exists.
     const std::vector<Migration> steps = {{1, "CREATE TABLE once (a INTEGER)"}};
-    { SqliteDatabase first(m_file, steps); }
-    SqliteDatabase again(m_file, steps);
-    auto guard = again.lock();
-    QCOMPARE(again.schemaVersion(), 1);
+    open(steps);
+    const auto again = open(steps);
+    auto guard = again->lock();
+    QCOMPARE(again->schemaVersion(), 1);
 }
 
 void TestDatabase::laterStepsApplyOnNextOpen() {
-    { SqliteDatabase v1(m_file, {{1, "CREATE TABLE a (x INTEGER)"}}); }
-    SqliteDatabase v2(m_file,
-                      {{1, "CREATE TABLE a (x INTEGER)"}, {2, "CREATE TABLE b (y INTEGER)"}});
-    QVERIFY(hasTable(v2, "a"));
-    QVERIFY(hasTable(v2, "b"));
-    auto guard = v2.lock();
-    QCOMPARE(v2.schemaVersion(), 2);
+    open({{1, "CREATE TABLE a (x INTEGER)"}});
+    const auto v2 = open({{1, "CREATE TABLE a (x INTEGER)"}, {2, "CREATE TABLE b (y INTEGER)"}});
+    QVERIFY(hasTable(*v2, "a"));
+    QVERIFY(hasTable(*v2, "b"));
+    auto guard = v2->lock();
+    QCOMPARE(v2->schemaVersion(), 2);
 }
 
 void TestDatabase::failedStepLeavesNoTrace() {
-    { SqliteDatabase v1(m_file, {{1, "CREATE TABLE a (x INTEGER)"}}); }
+    open({{1, "CREATE TABLE a (x INTEGER)"}});
     QVERIFY_THROWS_EXCEPTION(
-        DatabaseError,
-        SqliteDatabase(m_file,
-                       {{1, "CREATE TABLE a (x INTEGER)"},
-                        {2, "CREATE TABLE half (y INTEGER); SELECT nothing FROM nowhere;"}}));
-    SqliteDatabase v1(m_file, {{1, "CREATE TABLE a (x INTEGER)"}});
-    QVERIFY(!hasTable(v1, "half"));
-    auto guard = v1.lock();
-    QCOMPARE(v1.schemaVersion(), 1);
+        DatabaseError, open({{1, "CREATE TABLE a (x INTEGER)"},
+                             {2, "CREATE TABLE half (y INTEGER); SELECT nothing FROM nowhere;"}}));
+    const auto v1 = open({{1, "CREATE TABLE a (x INTEGER)"}});
+    QVERIFY(!hasTable(*v1, "half"));
+    auto guard = v1->lock();
+    QCOMPARE(v1->schemaVersion(), 1);
 }
 
 void TestDatabase::newerFileIsRefused() {
-    {
-        SqliteDatabase v2(m_file,
-                          {{1, "CREATE TABLE a (x INTEGER)"}, {2, "CREATE TABLE b (y INTEGER)"}});
-    }
-    QVERIFY_THROWS_EXCEPTION(DatabaseError,
-                             SqliteDatabase(m_file, {{1, "CREATE TABLE a (x INTEGER)"}}));
+    open({{1, "CREATE TABLE a (x INTEGER)"}, {2, "CREATE TABLE b (y INTEGER)"}});
+    QVERIFY_THROWS_EXCEPTION(DatabaseError, open({{1, "CREATE TABLE a (x INTEGER)"}}));
 }
 
 void TestDatabase::misnumberedStepsAreRefused() {
-    QVERIFY_THROWS_EXCEPTION(DatabaseError,
-                             SqliteDatabase(m_file, {{1, "SELECT 1"}, {3, "SELECT 1"}}));
+    QVERIFY_THROWS_EXCEPTION(DatabaseError, open({{1, "SELECT 1"}, {3, "SELECT 1"}}));
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)
