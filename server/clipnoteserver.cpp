@@ -2,6 +2,7 @@
 
 #include "accountpages.h"
 #include "accountstore.h"
+#include "arrivalchannel.h"
 #include "database.h"
 #include "datafolder.h"
 #include "httplistener.h"
@@ -16,6 +17,7 @@
 #include "schema.h"
 #include "sessionstore.h"
 #include "signinthrottle.h"
+#include "waitingroom.h"
 #include "welcomepage.h"
 
 #include <fstream>
@@ -84,8 +86,19 @@ bool ClipnoteServer::start(std::string* error) {
         *m_accounts, *m_sessions, *m_mail, *m_throttle,
         AccountPages::RequestLimits{*m_accountRequestsPerAddress, *m_accountRequestsPerClient}));
     m_pages.push_back(std::make_unique<WelcomePage>());
-    m_pages.push_back(std::make_unique<MessagePages>(*m_accounts, *m_sessions, *m_messages,
-                                                     m_options.maxMessageBytes));
+    auto messagePages = std::make_unique<MessagePages>(*m_accounts, *m_sessions, *m_messages,
+                                                       m_options.maxMessageBytes);
+    if (m_database->kind() == Database::Kind::Postgres) {
+        // A waiter on another server process hears of a message posted here,
+        // and the other way round.
+        WaitingRoom& room = messagePages->waitingRoom();
+        m_arrivals = std::make_unique<ArrivalChannel>(
+            m_options.databaseUrl, [&room](const std::string& key) { room.heard(key); });
+        room.setAnnouncer([db = m_database.get()](const std::string& key) {
+            ArrivalChannel::announce(*db, key);
+        });
+    }
+    m_pages.push_back(std::move(messagePages));
 
     m_routes = std::make_unique<Routes>();
     for (const auto& group : m_pages)

@@ -13,6 +13,7 @@
 class AccountStore;
 class HttpListener;
 class Routes;
+class ArrivalChannel;
 class Database;
 class DataFolder;
 class MailBox;
@@ -76,6 +77,8 @@ private:
     std::unique_ptr<RateLimiter> m_accountRequestsPerClient;
     std::unique_ptr<Maintenance> m_maintenance;
     std::vector<std::unique_ptr<PageGroup>> m_pages;
+    // After the pages: it speaks to their waiting room until it ends.
+    std::unique_ptr<ArrivalChannel> m_arrivals;
     std::unique_ptr<Routes> m_routes;
     std::unique_ptr<HttpListener> m_http;
     int m_port = -1;

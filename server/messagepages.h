@@ -54,6 +54,9 @@ public:
 
     static constexpr int kLongestWaitSeconds = 25;
 
+    // The recipients waiting on "wait.asp" in this process.
+    WaitingRoom& waitingRoom() { return *m_waitingRoom; }
+
     // Bytes of a record before the file: the name and the date field.
     static constexpr std::size_t kRecordNameBytes = 255;
     static constexpr std::size_t kRecordDateBytes = 32;

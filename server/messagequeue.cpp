@@ -127,6 +127,24 @@ std::optional<WaitingMessage> MessageQueue::oldest(const std::string& recipientK
 
 std::optional<WaitingMessage> MessageQueue::claimOldest(const std::string& recipientKey) {
     auto guard = m_db.lock();
+    if (m_db.kind() == Database::Kind::Postgres) {
+        // Shared with the other server processes: the claim is a row lock
+        // taken once, and a mark that outlives it until released or expired.
+        const std::int64_t now = m_clock->unixNow();
+        Statement claim(m_db, "UPDATE messages SET claimed_until = ? WHERE id = ("
+                              "SELECT id FROM messages WHERE recipient_key = ? AND "
+                              "(claimed_until IS NULL OR claimed_until < ?) ORDER BY id "
+                              "LIMIT 1 FOR UPDATE SKIP LOCKED) "
+                              "RETURNING id, name, file, size, arrived_at");
+        claim.bind(1, now + kClaimSeconds).bind(2, recipientKey).bind(3, now);
+        if (!claim.step())
+            return std::nullopt;
+        // Known here too, so that nothing here expires it however long the
+        // delivery takes.
+        std::lock_guard claims(m_claimMutex);
+        m_delivering.insert(claim.integer(0));
+        return waitingFrom(claim);
+    }
     std::lock_guard claims(m_claimMutex);
     Statement query(m_db, kSelectWaiting);
     query.bind(1, recipientKey);
@@ -141,8 +159,24 @@ std::optional<WaitingMessage> MessageQueue::claimOldest(const std::string& recip
 }
 
 void MessageQueue::release(const WaitingMessage& message) {
-    std::lock_guard claims(m_claimMutex);
-    m_delivering.erase(message.id);
+    {
+        std::lock_guard claims(m_claimMutex);
+        m_delivering.erase(message.id);
+    }
+    if (m_db.kind() == Database::Kind::Postgres) {
+        try {
+            auto guard = m_db.lock();
+            Statement(m_db, "UPDATE messages SET claimed_until = NULL WHERE id = ?")
+                .bind(1, message.id)
+                .run();
+        } catch (const DatabaseError&) {
+            // The claim runs out by itself.
+        }
+    }
+}
+
+bool MessageQueue::isClaimed(std::int64_t id, std::int64_t claimedUntil) const {
+    return claimedUntil > m_clock->unixNow() || m_delivering.count(id) > 0;
 }
 
 void MessageQueue::retire(const WaitingMessage& message) {
@@ -204,12 +238,12 @@ int MessageQueue::expireWaiting(std::int64_t maxAgeSeconds) {
     std::vector<WaitingMessage> expired;
     {
         auto guard = m_db.lock();
-        Statement query(m_db, "SELECT id, name, file, size, arrived_at FROM messages "
-                              "WHERE arrived_at < ?");
+        Statement query(m_db, "SELECT id, name, file, size, arrived_at, "
+                              "COALESCE(claimed_until, 0) FROM messages WHERE arrived_at < ?");
         query.bind(1, m_clock->unixNow() - maxAgeSeconds);
         std::lock_guard claims(m_claimMutex);
         while (query.step()) {
-            if (!m_delivering.count(query.integer(0)))
+            if (!isClaimed(query.integer(0), query.integer(5)))
                 expired.push_back(waitingFrom(query));
         }
         Transaction transaction(m_db);

@@ -110,6 +110,10 @@ public:
     // being received has no entry yet.
     int sweep();
 
+    // How long a claim of another server process keeps a message from
+    // being handed out again when that process died midway.
+    static constexpr std::int64_t kClaimSeconds = 3600;
+
     // How long the name of a delivered message is remembered.
     static constexpr std::int64_t kRememberDeliveredSeconds = 30 * 24 * 3600;
 
@@ -117,6 +121,9 @@ private:
     // The caller holds the database lock.
     bool isKnownName(const std::string& recipientKey, const std::string& nameKey);
     bool fits(const std::string& recipientKey, std::uint64_t bytes);
+    // Whether a message is being delivered, here or by another process.
+    // The caller holds m_claimMutex.
+    bool isClaimed(std::int64_t id, std::int64_t claimedUntil) const;
     void remove(const WaitingMessage& message, bool remember);
 
     Database& m_db;

@@ -1,16 +1,22 @@
 #include "peeracknowledgement.h"
 
 #include <linux/sockios.h>
+#include <linux/tcp.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
 
 namespace {
 // Acknowledgements come within a round trip; a short period keeps the wait
 // small without spinning.
 constexpr auto kPollPeriod = std::chrono::milliseconds(5);
+// TCP_CLOSE of the kernel's connection states, which no user header names
+// beside <linux/tcp.h>.
+constexpr std::uint8_t kTcpClose = 7;
 } // namespace
 
 PeerAcknowledgement peerAcknowledgement(int fd) {
@@ -19,13 +25,23 @@ PeerAcknowledgement peerAcknowledgement(int fd) {
         return PeerAcknowledgement::Broken;
     if (unacknowledged == 0)
         return PeerAcknowledgement::Complete;
-    // A reset leaves the unacknowledged count as it was: the state tells.
     tcp_info info{};
     socklen_t length = sizeof info;
-    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
-        info.tcpi_state == TCP_CLOSE)
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
         return PeerAcknowledgement::Broken;
-    return PeerAcknowledgement::Pending;
+    if (info.tcpi_state != kTcpClose)
+        return PeerAcknowledgement::Pending;
+    // The connection is over. The send queue's count still holds the
+    // closing FIN when the peer answered it with a reset, as a client that
+    // has read everything and gone may: what counts is whether every byte
+    // of data was sent and acknowledged. A reset leaves the data it cut off
+    // unacknowledged or unsent.
+    const bool knowsBytes =
+        length >= offsetof(tcp_info, tcpi_bytes_retrans) + sizeof info.tcpi_bytes_retrans;
+    if (knowsBytes && info.tcpi_notsent_bytes == 0 &&
+        info.tcpi_bytes_acked >= info.tcpi_bytes_sent - info.tcpi_bytes_retrans)
+        return PeerAcknowledgement::Complete;
+    return PeerAcknowledgement::Broken;
 }
 
 AcknowledgementWatcher::AcknowledgementWatcher() : m_thread([this] { run(); }) {}

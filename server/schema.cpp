@@ -74,6 +74,12 @@ const std::vector<Migration>& serverMigrations() {
                 PRIMARY KEY (body_key, seq)
             ) WITHOUT ROWID;
         )sql"},
+        {5, R"sql(
+            -- Until when a message is being handed to a client that does not
+            -- confirm (seconds since 1970): no other server process hands it
+            -- out meanwhile. A process that dies lets go when this passes.
+            ALTER TABLE messages ADD COLUMN claimed_until INTEGER;
+        )sql"},
     };
     return steps;
 }
@@ -129,6 +135,9 @@ const std::vector<Migration>& serverPostgresMigrations() {
                 written_at BIGINT NOT NULL,
                 PRIMARY KEY (body_key, seq)
             );
+        )sql"},
+        {5, R"sql(
+            ALTER TABLE messages ADD COLUMN claimed_until BIGINT;
         )sql"},
     };
     return steps;

@@ -30,6 +30,12 @@ void WaitingRoom::wait(const std::string& recipientKey,
 }
 
 void WaitingRoom::arrived(const std::string& recipientKey) {
+    heard(recipientKey);
+    if (m_announcer)
+        m_announcer(recipientKey);
+}
+
+void WaitingRoom::heard(const std::string& recipientKey) {
     std::vector<Answer> answers;
     {
         std::lock_guard lock(m_mutex);

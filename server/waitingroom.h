@@ -26,8 +26,16 @@ public:
 
     void wait(const std::string& recipientKey, std::chrono::steady_clock::time_point deadline,
               Answer answer);
-    // A message arrived for the recipient: everyone waiting for it is told.
+    // A message arrived for the recipient here: everyone waiting for it is
+    // told, and so, through the announcer, are the other server processes.
     void arrived(const std::string& recipientKey);
+    // Another process (or this one, through the channel) says a message
+    // arrived: the waiters here are told.
+    void heard(const std::string& recipientKey);
+    // Set before the service starts.
+    void setAnnouncer(std::function<void(const std::string&)> announcer) {
+        m_announcer = std::move(announcer);
+    }
     std::size_t waiting() const;
 
 private:
@@ -45,5 +53,6 @@ private:
     std::multimap<std::chrono::steady_clock::time_point, std::uint64_t> m_deadlines;
     std::unordered_multimap<std::string, std::uint64_t> m_byKey;
     bool m_stopping = false;
+    std::function<void(const std::string&)> m_announcer;
     std::thread m_thread;
 };

@@ -177,8 +177,8 @@ bool ServerProcess::start() {
         m_error = QStringLiteral("cannot create a data folder: ") + m_data->errorString();
         return false;
     }
-    m_databaseUrl.clear();
-    if (PostgresCluster::testsUsePostgres()) {
+    m_databaseUrl = m_sharedDatabaseUrl;
+    if (m_databaseUrl.isEmpty() && PostgresCluster::testsUsePostgres()) {
         PostgresCluster* cluster = PostgresCluster::shared();
         m_databaseUrl = cluster ? cluster->createDatabase() : QString();
         if (m_databaseUrl.isEmpty()) {

@@ -96,6 +96,11 @@ public:
     void setAccountRequestsPerClient(int count) { m_accountRequestsPerClient = count; }
     // More command-line options for the server; set before start().
     void setExtraArguments(const QStringList& arguments) { m_extraArguments = arguments; }
+    // Makes the next start() use the other server's PostgreSQL database,
+    // so that both act as one service (each with its own data folder).
+    void shareDatabaseWith(const ServerProcess& other) {
+        m_sharedDatabaseUrl = other.m_databaseUrl;
+    }
 
 private:
     bool launch(quint16 port);
@@ -109,5 +114,6 @@ private:
     QString m_scheme = QStringLiteral("http");
     // The PostgreSQL database of this server, when the tests run on one.
     QString m_databaseUrl;
+    QString m_sharedDatabaseUrl;
     QString m_error;
 };
