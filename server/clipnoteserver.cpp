@@ -64,7 +64,12 @@ bool ClipnoteServer::start(std::string* error) {
         m_sessions = std::make_unique<SessionStore>(*m_database, m_options.clock);
         m_mail = std::make_unique<MailBox>(m_folder->mailFolder(), m_options.clock,
                                            m_options.mailKeptPerRecipient);
-        m_throttle = std::make_unique<SignInThrottle>(m_options.clock, m_options.throttle);
+        // Several processes on one PostgreSQL database share what they
+        // count; one process alone counts in memory.
+        const bool shared = m_database->kind() == Database::Kind::Postgres;
+        m_throttle = shared ? std::make_unique<SignInThrottle>(m_options.clock, m_options.throttle,
+                                                               *m_database)
+                            : std::make_unique<SignInThrottle>(m_options.clock, m_options.throttle);
         m_messages = std::make_unique<MessageQueue>(*m_database, m_folder->messageFolder(),
                                                     m_options.clock, m_options.queueLimits);
         if (!m_mail->prepare(&reason) || !m_messages->prepare(&reason) ||
@@ -78,10 +83,17 @@ bool ClipnoteServer::start(std::string* error) {
 
     m_maintenance =
         std::make_unique<Maintenance>(*m_messages, m_options.expireDays, kMaintenancePeriod);
-    m_accountRequestsPerAddress =
-        std::make_unique<RateLimiter>(m_options.clock, m_options.accountLimitPerAddress);
-    m_accountRequestsPerClient =
-        std::make_unique<RateLimiter>(m_options.clock, m_options.accountLimitPerClient);
+    if (m_database->kind() == Database::Kind::Postgres) {
+        m_accountRequestsPerAddress = std::make_unique<RateLimiter>(
+            m_options.clock, m_options.accountLimitPerAddress, *m_database, "per-address");
+        m_accountRequestsPerClient = std::make_unique<RateLimiter>(
+            m_options.clock, m_options.accountLimitPerClient, *m_database, "per-client");
+    } else {
+        m_accountRequestsPerAddress =
+            std::make_unique<RateLimiter>(m_options.clock, m_options.accountLimitPerAddress);
+        m_accountRequestsPerClient =
+            std::make_unique<RateLimiter>(m_options.clock, m_options.accountLimitPerClient);
+    }
     m_pages.push_back(std::make_unique<AccountPages>(
         *m_accounts, *m_sessions, *m_mail, *m_throttle,
         AccountPages::RequestLimits{*m_accountRequestsPerAddress, *m_accountRequestsPerClient}));

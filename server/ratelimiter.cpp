@@ -14,7 +14,16 @@ RateLimiter::RateLimiter(std::shared_ptr<Clock> clock, Policy policy)
     m_policy.maxTracked = std::max<std::size_t>(m_policy.maxTracked, 1);
 }
 
+RateLimiter::RateLimiter(std::shared_ptr<Clock> clock, Policy policy, Database& shared,
+                         std::string kind)
+    : RateLimiter(std::move(clock), policy) {
+    m_shared = &shared;
+    m_kind = std::move(kind);
+}
+
 std::chrono::seconds RateLimiter::admit(const std::string& key) {
+    if (m_shared)
+        return admitShared(key);
     const TimePoint now = m_clock->steadyNow();
     std::lock_guard guard(m_mutex);
     dropWholeRecords(now);
@@ -35,6 +44,35 @@ std::chrono::seconds RateLimiter::admit(const std::string& key) {
     if (next - now > allowance)
         return std::chrono::ceil<std::chrono::seconds>(next - now - allowance);
     record.whole = next;
+    return std::chrono::seconds(0);
+}
+
+std::chrono::seconds RateLimiter::admitShared(const std::string& key) {
+    const std::int64_t now = m_clock->unixNow();
+    const std::int64_t refill = m_policy.refill.count();
+    auto guard = m_shared->lock();
+    Transaction transaction(*m_shared);
+    // A whole allowance is the same as none: such rows go as they are met.
+    Statement(*m_shared, "DELETE FROM rate_limits WHERE kind = ? AND whole <= ?")
+        .bind(1, m_kind)
+        .bind(2, now)
+        .run();
+    std::int64_t whole = now;
+    Statement query(*m_shared, "SELECT whole FROM rate_limits WHERE kind = ? AND key = ?");
+    query.bind(1, m_kind).bind(2, key);
+    if (query.step())
+        whole = std::max(whole, query.integer(0));
+    const std::int64_t next = whole + refill;
+    const std::int64_t allowance = refill * m_policy.burst;
+    if (next - now > allowance)
+        return std::chrono::seconds(next - now - allowance);
+    Statement(*m_shared, "INSERT INTO rate_limits (kind, key, whole) VALUES (?, ?, ?) "
+                         "ON CONFLICT (kind, key) DO UPDATE SET whole = excluded.whole")
+        .bind(1, m_kind)
+        .bind(2, key)
+        .bind(3, next)
+        .run();
+    transaction.commit();
     return std::chrono::seconds(0);
 }
 

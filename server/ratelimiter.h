@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clock.h"
+#include "database.h"
 
 #include <chrono>
 #include <cstddef>
@@ -32,6 +33,9 @@ public:
     };
 
     RateLimiter(std::shared_ptr<Clock> clock, Policy policy);
+    // Keeps the allowances in the database under `kind`, shared by every
+    // server process on it, to the second; maxTracked does not apply there.
+    RateLimiter(std::shared_ptr<Clock> clock, Policy policy, Database& shared, std::string kind);
 
     // Zero when the action may go ahead (and it is counted); otherwise the
     // whole seconds until it would be admitted, and nothing is counted.
@@ -48,9 +52,12 @@ private:
         std::list<std::string>::iterator use;
     };
     void dropWholeRecords(TimePoint now);
+    std::chrono::seconds admitShared(const std::string& key);
 
     std::shared_ptr<Clock> m_clock;
     Policy m_policy;
+    Database* m_shared = nullptr;
+    std::string m_kind;
     mutable std::mutex m_mutex;
     std::unordered_map<std::string, Record> m_records;
     // Keys from least to most recently admitted or refused.

@@ -80,6 +80,24 @@ const std::vector<Migration>& serverMigrations() {
             -- out meanwhile. A process that dies lets go when this passes.
             ALTER TABLE messages ADD COLUMN claimed_until INTEGER;
         )sql"},
+        {6, R"sql(
+            -- Failed sign-ins and how often account pages were asked for,
+            -- where several server processes share them (on PostgreSQL);
+            -- one process alone keeps them in memory. Times in seconds since
+            -- 1970.
+            CREATE TABLE sign_in_failures (
+                uid_key TEXT PRIMARY KEY NOT NULL,
+                failures INTEGER NOT NULL,
+                last_failure INTEGER NOT NULL,
+                locked_until INTEGER NOT NULL
+            ) WITHOUT ROWID;
+            CREATE TABLE rate_limits (
+                kind TEXT NOT NULL,
+                key TEXT NOT NULL,
+                whole INTEGER NOT NULL,
+                PRIMARY KEY (kind, key)
+            ) WITHOUT ROWID;
+        )sql"},
     };
     return steps;
 }
@@ -138,6 +156,20 @@ const std::vector<Migration>& serverPostgresMigrations() {
         )sql"},
         {5, R"sql(
             ALTER TABLE messages ADD COLUMN claimed_until BIGINT;
+        )sql"},
+        {6, R"sql(
+            CREATE TABLE sign_in_failures (
+                uid_key TEXT PRIMARY KEY NOT NULL,
+                failures INTEGER NOT NULL,
+                last_failure BIGINT NOT NULL,
+                locked_until BIGINT NOT NULL
+            );
+            CREATE TABLE rate_limits (
+                kind TEXT NOT NULL,
+                key TEXT NOT NULL,
+                whole BIGINT NOT NULL,
+                PRIMARY KEY (kind, key)
+            );
         )sql"},
     };
     return steps;

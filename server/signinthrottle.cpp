@@ -8,7 +8,12 @@ SignInThrottle::SignInThrottle(std::shared_ptr<Clock> clock)
 SignInThrottle::SignInThrottle(std::shared_ptr<Clock> clock, Policy policy)
     : m_clock(std::move(clock)), m_policy(policy) {}
 
+SignInThrottle::SignInThrottle(std::shared_ptr<Clock> clock, Policy policy, Database& shared)
+    : m_clock(std::move(clock)), m_policy(policy), m_shared(&shared) {}
+
 std::chrono::seconds SignInThrottle::admit(const std::string& key) {
+    if (m_shared)
+        return admitShared(key);
     const TimePoint now = m_clock->steadyNow();
     std::lock_guard guard(m_mutex);
     auto it = m_records.find(key);
@@ -30,7 +35,44 @@ std::chrono::seconds SignInThrottle::admit(const std::string& key) {
     return std::chrono::seconds(0);
 }
 
+std::chrono::seconds SignInThrottle::admitShared(const std::string& key) {
+    const std::int64_t now = m_clock->unixNow();
+    auto guard = m_shared->lock();
+    Transaction transaction(*m_shared);
+    int failures = 0;
+    Statement query(*m_shared, "SELECT failures, last_failure, locked_until FROM sign_in_failures "
+                               "WHERE uid_key = ?");
+    query.bind(1, key);
+    if (query.step()) {
+        const std::int64_t lockedUntil = query.integer(2);
+        if (now < lockedUntil)
+            return std::chrono::seconds(lockedUntil - now);
+        const bool stale = now - std::max(query.integer(1), lockedUntil) > m_policy.window.count();
+        failures = stale ? 0 : static_cast<int>(query.integer(0));
+    }
+    ++failures;
+    const std::int64_t lockedUntil = failures >= m_policy.freeFailures
+                                         ? now + lockFor(failures - m_policy.freeFailures).count()
+                                         : 0;
+    Statement(*m_shared, "INSERT INTO sign_in_failures (uid_key, failures, last_failure, "
+                         "locked_until) VALUES (?, ?, ?, ?) ON CONFLICT (uid_key) DO UPDATE SET "
+                         "failures = excluded.failures, last_failure = excluded.last_failure, "
+                         "locked_until = excluded.locked_until")
+        .bind(1, key)
+        .bind(2, std::int64_t{failures})
+        .bind(3, now)
+        .bind(4, lockedUntil)
+        .run();
+    transaction.commit();
+    return std::chrono::seconds(0);
+}
+
 void SignInThrottle::succeeded(const std::string& key) {
+    if (m_shared) {
+        auto guard = m_shared->lock();
+        Statement(*m_shared, "DELETE FROM sign_in_failures WHERE uid_key = ?").bind(1, key).run();
+        return;
+    }
     std::lock_guard guard(m_mutex);
     m_records.erase(key);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clock.h"
+#include "database.h"
 
 #include <chrono>
 #include <cstddef>
@@ -30,6 +31,9 @@ public:
 
     explicit SignInThrottle(std::shared_ptr<Clock> clock);
     SignInThrottle(std::shared_ptr<Clock> clock, Policy policy);
+    // Keeps the records in the database, shared by every server process on
+    // it, to the second; maxTracked does not apply there.
+    SignInThrottle(std::shared_ptr<Clock> clock, Policy policy, Database& shared);
 
     // Zero when the attempt may go ahead; otherwise the whole seconds to
     // wait before the next one is admitted.
@@ -49,8 +53,11 @@ private:
     void makeRoom(TimePoint now);
     std::chrono::seconds lockFor(int failuresBeyondFree) const;
 
+    std::chrono::seconds admitShared(const std::string& key);
+
     std::shared_ptr<Clock> m_clock;
     Policy m_policy;
+    Database* m_shared = nullptr;
     mutable std::mutex m_mutex;
     std::unordered_map<std::string, Record> m_records;
 };

@@ -1,4 +1,5 @@
 #include "ratelimiter.h"
+#include "testdatabase.h"
 
 #include <QTest>
 
@@ -24,6 +25,7 @@ private Q_SLOTS:
     void parallelCallersShareOneBurst();
     void tableStaysBounded();
     void wholeRecordsAreForgotten();
+    void serversOnOneDatabaseShareAllowances();
 
 private:
     // How many of `count` attempts on key are admitted.
@@ -122,6 +124,24 @@ void TestRateLimiter::wholeRecordsAreForgotten() {
     for (int i = 0; i < 50; ++i)
         limiter.admit("fresh");
     QCOMPARE(limiter.tracked(), std::size_t(1));
+}
+
+// Two servers on one database, each with its own limiter: one allowance.
+void TestRateLimiter::serversOnOneDatabaseShareAllowances() {
+    TestEnvironment env;
+    const auto db =
+        openTestDatabase(env.makeFolder(QStringLiteral("limits")).toStdString() + "/l.db");
+    RateLimiter first(m_clock, {3, 60s}, *db, "per-address");
+    RateLimiter second(m_clock, {3, 60s}, *db, "per-address");
+    RateLimiter otherKind(m_clock, {3, 60s}, *db, "per-client");
+    QCOMPARE(admitted(first, "a@example.org", 2), 2);
+    QCOMPARE(admitted(second, "a@example.org", 1), 1);
+    QCOMPARE(second.admit("a@example.org"), 60s);
+    QCOMPARE(first.admit("a@example.org"), 60s);
+    QCOMPARE(admitted(otherKind, "a@example.org", 3), 3);
+    QCOMPARE(admitted(first, "b@example.org", 1), 1);
+    m_clock->advance(60s);
+    QCOMPARE(admitted(second, "a@example.org", 2), 1);
 }
 
 QTEST_GUILESS_MAIN(TestRateLimiter)

@@ -1,4 +1,5 @@
 #include "signinthrottle.h"
+#include "testdatabase.h"
 
 #include <QTest>
 
@@ -21,6 +22,7 @@ private Q_SLOTS:
     void quietWindowForgets();
     void idsAreIndependent();
     void memoryIsBounded();
+    void serversOnOneDatabaseShareRecords();
 
 private:
     // Fails `count` admitted attempts for key; false if one was refused.
@@ -139,6 +141,27 @@ void TestSignInThrottle::memoryIsBounded() {
         QVERIFY(fail(throttle, "x" + std::to_string(i) + "@example.org", 1));
         QVERIFY(throttle.tracked() <= 3);
     }
+}
+
+// Two servers on one database: failures on either count for the ID, a lock
+// holds on both, and a success on one clears the record for both.
+void TestSignInThrottle::serversOnOneDatabaseShareRecords() {
+    TestEnvironment env;
+    const auto db =
+        openTestDatabase(env.makeFolder(QStringLiteral("throttle")).toStdString() + "/t.db");
+    SignInThrottle first(m_clock, {}, *db);
+    SignInThrottle second(m_clock, {}, *db);
+    QVERIFY(fail(first, "alice", 3));
+    QVERIFY(fail(second, "alice", 2));
+    QCOMPARE(first.admit("alice"), 30s);
+    QCOMPARE(second.admit("alice"), 30s);
+    QCOMPARE(second.admit("bob"), 0s);
+    m_clock->advance(30s);
+    QCOMPARE(second.admit("alice"), 0s);
+    QCOMPARE(first.admit("alice"), 60s);
+    m_clock->advance(60s);
+    second.succeeded("alice");
+    QVERIFY(fail(first, "alice", 4));
 }
 
 QTEST_GUILESS_MAIN(TestSignInThrottle)
