@@ -8,12 +8,21 @@
 // only when nothing failed, got lost or came twice.
 //
 //   bench_serviceload [--clients N] [--seconds S] [--slow-headers M]
+//                     [--database sqlite|postgresql] [--servers N] [--tls]
+//
+// With --database postgresql the servers run on a throwaway PostgreSQL
+// cluster; --servers 2 starts two processes on that one database and spreads
+// the clients over them, so that messages cross from one to the other; with
+// --tls every connection is HTTPS, checked against a certificate made here.
 
 #include "serverprocess.h"
 #include "service/uploadbody.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
@@ -34,8 +43,11 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -62,13 +74,30 @@ struct Options {
     int clients = 200;
     int seconds = 60;
     int slowHeaders = 0;
+    // Server processes, all on one database (PostgreSQL when more than one).
+    int servers = 1;
+    bool postgres = false;
+    bool tls = false;
 };
 
 bool parseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (arg == "--tls") {
+            options.tls = true;
+            continue;
+        }
+        if (arg == "--database" && i + 1 < argc) {
+            const std::string_view kind = argv[++i];
+            if (kind != "sqlite" && kind != "postgresql")
+                return false;
+            options.postgres = kind == "postgresql";
+            continue;
+        }
         int* target = nullptr;
-        if (arg == "--clients")
+        if (arg == "--servers")
+            target = &options.servers;
+        else if (arg == "--clients")
             target = &options.clients;
         else if (arg == "--seconds")
             target = &options.seconds;
@@ -82,7 +111,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             return false;
         *target = static_cast<int>(value);
     }
-    return options.clients >= 2 && options.seconds >= 1;
+    return options.clients >= 2 && options.seconds >= 1 && options.servers >= 1 &&
+           (options.servers == 1 || options.postgres);
 }
 
 std::string userId(int index) {
@@ -145,7 +175,9 @@ struct Reply {
 // one that breaks during a request makes that request fail.
 class Connection {
 public:
-    explicit Connection(quint16 port) : m_port(port) {}
+    // With tls, every connection speaks TLS and checks the server's
+    // certificate against the context's authority.
+    Connection(quint16 port, SSL_CTX* tls) : m_port(port), m_tls(tls) {}
     ~Connection() { close(); }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -168,7 +200,8 @@ private:
         if (m_fd >= 0) {
             pollfd p{m_fd, POLLIN, 0};
             // Readable while idle means closed (or a stray reply): start afresh.
-            if (::poll(&p, 1, 0) == 0)
+            // Over TLS the server may also have sent session tickets.
+            if (::poll(&p, 1, 0) == 0 || (m_ssl && stillOpenAfterTickets()))
                 return true;
             close();
             ++m_reopened;
@@ -188,7 +221,26 @@ private:
         if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
             return fail("connect");
         m_buffer.clear();
+        if (m_tls) {
+            m_ssl = SSL_new(m_tls);
+            SSL_set_fd(m_ssl, m_fd);
+            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), "127.0.0.1");
+            if (SSL_connect(m_ssl) != 1)
+                return fail("TLS handshake");
+        }
         return true;
+    }
+
+    // Reads what waits without blocking: nothing but TLS records of the
+    // session means the connection is still good.
+    bool stillOpenAfterTickets() {
+        char probe[1];
+        const int flags = ::fcntl(m_fd, F_GETFL);
+        ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
+        const int n = SSL_read(m_ssl, probe, sizeof probe);
+        const int error = n > 0 ? SSL_ERROR_NONE : SSL_get_error(m_ssl, n);
+        ::fcntl(m_fd, F_SETFL, flags);
+        return n <= 0 && error == SSL_ERROR_WANT_READ;
     }
 
     bool sendAll(std::string_view head, std::string_view body) {
@@ -205,7 +257,9 @@ private:
             msghdr message{};
             message.msg_iov = parts;
             message.msg_iovlen = static_cast<std::size_t>(count);
-            const ssize_t n = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
+            const ssize_t n =
+                m_ssl ? SSL_write(m_ssl, parts[0].iov_base, static_cast<int>(parts[0].iov_len))
+                      : ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
             if (n <= 0)
                 return false;
             sent += static_cast<std::size_t>(n);
@@ -215,7 +269,8 @@ private:
 
     bool fill() {
         char chunk[64 * 1024];
-        const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+        const ssize_t n =
+            m_ssl ? SSL_read(m_ssl, chunk, sizeof chunk) : ::recv(m_fd, chunk, sizeof chunk, 0);
         if (n <= 0) {
             if (n == 0)
                 errno = 0;
@@ -301,6 +356,9 @@ private:
     }
 
     void close() {
+        if (m_ssl)
+            SSL_free(m_ssl);
+        m_ssl = nullptr;
         if (m_fd >= 0)
             ::close(m_fd);
         m_fd = -1;
@@ -308,6 +366,8 @@ private:
     }
 
     quint16 m_port;
+    SSL_CTX* m_tls;
+    SSL* m_ssl = nullptr;
     int m_fd = -1;
     std::string m_buffer;
     std::string m_why;
@@ -344,11 +404,11 @@ struct ClientRecord {
 
 class Client {
 public:
-    Client(int index, int clients, quint16 port, const std::string& password,
+    Client(int index, int clients, quint16 port, SSL_CTX* tls, const std::string& password,
            std::atomic<std::uint64_t>& postedByAll)
         : m_postedByAll(postedByAll), m_index(index), m_clients(clients), m_user(userId(index)),
           m_password(password), m_host("Host: 127.0.0.1:" + std::to_string(port) + "\r\n"),
-          m_connection(port), m_random(0x5eed0000u + static_cast<unsigned>(index)) {}
+          m_connection(port, tls), m_random(0x5eed0000u + static_cast<unsigned>(index)) {}
 
     void runLoad(const std::atomic<bool>& stop) {
         while (!stop.load() && !signIn()) {
@@ -656,41 +716,100 @@ int main(int argc, char** argv) {
     Options options;
     if (!parseOptions(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: bench_serviceload [--clients N] [--seconds S] [--slow-headers M]\n");
+                     "usage: bench_serviceload [--clients N] [--seconds S] [--slow-headers M]\n"
+                     "                         [--database sqlite|postgresql] [--servers N] "
+                     "[--tls]\n"
+                     "(more than one server needs --database postgresql)\n");
         return 2;
     }
     qputenv("CLIPNOTE_SERVER_BIN", CLIPNOTE_SERVER_PROGRAM);
-    ServerProcess server;
-    if (!server.start()) {
-        std::fprintf(stderr, "server: %s\n", qPrintable(server.errorString()));
-        return 1;
-    }
-    const quint16 port = server.port();
-    std::atomic<bool> samplingDone{false};
-    MemorySampler memory(server.processId());
-    std::thread sampler([&] { memory.run(samplingDone); });
-
-    std::vector<std::string> passwords;
-    for (int i = 0; i < options.clients; ++i) {
-        const QString password = server.createAccount(QString::fromStdString(userId(i)));
-        if (password.isEmpty()) {
-            std::fprintf(stderr, "could not create account %s\n", userId(i).c_str());
-            samplingDone = true;
-            sampler.join();
+    if (options.postgres)
+        qputenv("CLIPNOTE_TEST_DATABASE", "postgresql");
+    QTemporaryDir certificates;
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> tls(nullptr, SSL_CTX_free);
+    QStringList tlsArguments;
+    if (options.tls) {
+        const QString cert = certificates.filePath(QStringLiteral("cert.pem"));
+        const QString key = certificates.filePath(QStringLiteral("key.pem"));
+        QProcess openssl;
+        openssl.setProcessChannelMode(QProcess::MergedChannels);
+        openssl.setStandardOutputFile(QProcess::nullDevice());
+        openssl.start(QStringLiteral("openssl"),
+                      {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                       "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key,
+                       "-out", cert});
+        if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
+            std::fprintf(stderr, "openssl could not make a certificate\n");
             return 1;
         }
-        passwords.push_back(password.toStdString());
+        tls.reset(SSL_CTX_new(TLS_client_method()));
+        SSL_CTX_set_verify(tls.get(), SSL_VERIFY_PEER, nullptr);
+        SSL_CTX_load_verify_locations(tls.get(), cert.toLocal8Bit().constData(), nullptr);
+        tlsArguments = {"--tls-cert", cert, "--tls-key", key};
+    }
+    std::vector<std::unique_ptr<ServerProcess>> servers;
+    for (int i = 0; i < options.servers; ++i) {
+        auto server = std::make_unique<ServerProcess>();
+        server->setExtraArguments(tlsArguments);
+        if (i > 0)
+            server->shareDatabaseWith(*servers.front());
+        if (!server->start()) {
+            std::fprintf(stderr, "server: %s\n", qPrintable(server->errorString()));
+            return 1;
+        }
+        servers.push_back(std::move(server));
+    }
+    const auto portOf = [&](int client) {
+        return servers[static_cast<std::size_t>(client % options.servers)]->port();
+    };
+    std::atomic<bool> samplingDone{false};
+    std::vector<std::unique_ptr<MemorySampler>> memory;
+    std::vector<std::thread> samplers;
+    for (const auto& server : servers) {
+        memory.push_back(std::make_unique<MemorySampler>(server->processId()));
+        samplers.emplace_back([&, m = memory.back().get()] { m->run(samplingDone); });
+    }
+    const auto stopSampling = [&] {
+        samplingDone = true;
+        for (std::thread& sampler : samplers)
+            sampler.join();
+    };
+
+    // Accounts are made through the first server, over the clients' own
+    // connection kind; the password is mailed into its data folder.
+    std::vector<std::string> passwords;
+    {
+        Connection pages(servers.front()->port(), tls.get());
+        const std::string host = "Host: 127.0.0.1:" + std::to_string(servers.front()->port());
+        for (int i = 0; i < options.clients; ++i) {
+            Reply reply;
+            const bool made = pages.request("GET /zeb/reg.asp?UID=" + percentEncoded(userId(i)) +
+                                                " HTTP/1.1\r\n" + host + "\r\n\r\n",
+                                            {}, reply) &&
+                              reply.body.starts_with("OK");
+            const QString password =
+                made ? newestPasswordMail(servers.front()->dataDir() + QStringLiteral("/mail"),
+                                          QString::fromStdString(userId(i)))
+                     : QString();
+            if (password.isEmpty()) {
+                std::fprintf(stderr, "could not create account %s\n", userId(i).c_str());
+                stopSampling();
+                return 1;
+            }
+            passwords.push_back(password.toStdString());
+        }
     }
 
     std::atomic<std::uint64_t> postedByAll{0};
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < options.clients; ++i)
-        clients.push_back(std::make_unique<Client>(
-            i, options.clients, port, passwords[static_cast<std::size_t>(i)], postedByAll));
+        clients.push_back(std::make_unique<Client>(i, options.clients, portOf(i), tls.get(),
+                                                   passwords[static_cast<std::size_t>(i)],
+                                                   postedByAll));
 
     std::atomic<bool> stopLoad{false};
     std::atomic<bool> stopSlow{false};
-    SlowHeaders slow(port, options.slowHeaders);
+    SlowHeaders slow(servers.front()->port(), options.slowHeaders);
     std::thread slowThread;
     if (options.slowHeaders > 0) {
         slowThread = std::thread([&] { slow.run(stopSlow); });
@@ -725,9 +844,9 @@ int main(int argc, char** argv) {
     const double drainSeconds = std::chrono::duration<double>(Clock::now() - drainStart).count();
     for (auto& thread : threads)
         thread.join();
-    samplingDone = true;
-    sampler.join();
-    server.stop();
+    stopSampling();
+    for (const auto& server : servers)
+        server->stop();
 
     std::vector<double> loginMs, postMs, downloadMs;
     std::uint64_t failed = 0, notOk = 0, busy = 0, misdelivered = 0, drainRequests = 0;
@@ -785,9 +904,11 @@ int main(int argc, char** argv) {
     const std::uint64_t loadRequests = loginMs.size() + postMs.size() + downloadMs.size();
     const std::uint64_t errors = failed + notOk + corrupt + misdelivered + undrained;
 
-    std::printf("clipnote-server under load: %d clients, %d s, %d slow-header connections "
-                "(shared 2-core machine: figures are noisy)\n",
-                options.clients, options.seconds, options.slowHeaders);
+    std::printf("clipnote-server under load: %d clients, %d s, %d slow-header connections, %d "
+                "server%s on %s over %s (shared 2-core machine: figures are noisy)\n",
+                options.clients, options.seconds, options.slowHeaders, options.servers,
+                options.servers > 1 ? "s" : "", options.postgres ? "PostgreSQL" : "SQLite",
+                options.tls ? "HTTPS" : "HTTP");
     std::printf("  requests   %llu in %.1f s = %.1f per second; posted %.1f MB/s, fetched %.1f "
                 "MB/s\n",
                 static_cast<unsigned long long>(loadRequests), loadSeconds,
@@ -812,8 +933,9 @@ int main(int argc, char** argv) {
                 posted.size(), static_cast<unsigned long long>(receivedRecords),
                 static_cast<unsigned long long>(lost), static_cast<unsigned long long>(duplicated),
                 static_cast<unsigned long long>(unasked));
-    std::printf("  server     peak memory %ld KiB (VmHWM), highest sampled VmRSS %ld KiB\n",
-                memory.highWaterKiB(), memory.peakResidentKiB());
+    for (const auto& sampled : memory)
+        std::printf("  server     peak memory %ld KiB (VmHWM), highest sampled VmRSS %ld KiB\n",
+                    sampled->highWaterKiB(), sampled->peakResidentKiB());
     if (options.slowHeaders > 0)
         std::printf("  slow heads %d held: %d opened, %d dropped by the server, %d not accepted\n",
                     options.slowHeaders, slow.opened(), slow.dropped(), slow.failedToOpen());

@@ -2,22 +2,71 @@
 # Sets up a fresh machine, builds, starts a local clipnote-server with a
 # throwaway data folder and opens clipnote pointed at it. Without a display
 # the client runs on a virtual one (Xvfb). Extra arguments go to clipnote.
+#
+# With --postgres first, the service is two clipnote-server processes (on
+# the port and the port after it) sharing one throwaway PostgreSQL cluster;
+# the client talks to the first, and a second client may use the other.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+postgres=
+if [ "${1:-}" = --postgres ]; then
+    postgres=yes
+    shift
+fi
 "$here/scripts/install-deps.sh"
 "$here/scripts/build.sh" "$here/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 port=${CLIPNOTE_PORT:-8080}
 data=$(mktemp -d /tmp/clipnote-server.XXXXXX)
 work=${CLIPNOTE_WORKDIR:-$(mktemp -d /tmp/clipnote-client.XXXXXX)}
-"$here/build/release/server/clipnote-server" --listen 127.0.0.1 --port "$port" --data "$data" &
-server=$!
-trap 'kill $server 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/zeb/ad.asp" && break
-    sleep 0.1
-done
+servers=()
+cluster=
+cleanup() {
+    for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    if [ -n "$cluster" ]; then
+        as_postgres "$pgbin/pg_ctl" -D "$cluster/data" -m fast -w stop >/dev/null 2>&1 || true
+        rm -rf "$cluster"
+    fi
+}
+trap cleanup EXIT
+
+# The server's tools refuse to run as root: they run as postgres then.
+as_postgres() {
+    if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
+}
+
+database=()
+if [ -n "$postgres" ]; then
+    pgbin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
+    cluster=$(mktemp -d /tmp/clipnote-pg.XXXXXX)
+    [ "$(id -u)" -ne 0 ] || chown postgres "$cluster"
+    pgport=$((port + 100))
+    as_postgres "$pgbin/initdb" -D "$cluster/data" -A trust -U postgres -E UTF8 --no-sync >/dev/null
+    as_postgres "$pgbin/pg_ctl" -D "$cluster/data" -l "$cluster/log" -w \
+        -o "-p $pgport -k $cluster -c listen_addresses=''" start >/dev/null
+    as_postgres "$pgbin/createdb" -h "$cluster" -p "$pgport" -U postgres clipnote
+    url="postgresql://postgres@/clipnote?host=$cluster&port=$pgport"
+    database=(--database "$url")
+    echo "PostgreSQL cluster in $cluster: $url"
+fi
+
+start_server() { # port data-folder
+    "$here/build/release/server/clipnote-server" --listen 127.0.0.1 --port "$1" --data "$2" \
+        "${database[@]}" &
+    servers+=($!)
+    for _ in $(seq 50); do
+        curl -s -o /dev/null "http://127.0.0.1:$1/zeb/ad.asp" && return 0
+        sleep 0.1
+    done
+}
+start_server "$port" "$data"
 echo "clipnote-server on http://127.0.0.1:$port/ with data in $data (mail in $data/mail)"
+if [ -n "$postgres" ]; then
+    second=$(mktemp -d /tmp/clipnote-server.XXXXXX)
+    start_server $((port + 1)) "$second"
+    echo "clipnote-server on http://127.0.0.1:$((port + 1))/ on the same database (mail in $second/mail)"
+fi
 echo "clipnote runs in $work; message folders appear there after sign-in"
 
 # A webcam is a video4linux node that captures; udev marks which ones do, so

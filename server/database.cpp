@@ -81,8 +81,8 @@ void Statement::run() {
     }
 }
 
-Transaction::Transaction(Database& db) : m_db(db) {
-    m_db.begin();
+Transaction::Transaction(Database& db, std::string_view scope) : m_db(db) {
+    m_db.begin(scope);
 }
 
 Transaction::~Transaction() {

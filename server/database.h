@@ -97,8 +97,9 @@ private:
     friend class Statement;
     friend class Transaction;
     virtual std::unique_ptr<StatementBackend> prepare(const char* sql) = 0;
-    // Starts a transaction that takes the write lock at once.
-    virtual void begin() = 0;
+    // Starts a transaction that takes the write lock of its scope at once
+    // (of everything when the scope is empty).
+    virtual void begin(std::string_view scope) = 0;
 
     std::mutex m_mutex;
 };
@@ -141,10 +142,13 @@ private:
 };
 
 // A transaction that takes the write lock at once; rolled back when left
-// without commit(). The caller holds Database::lock().
+// without commit(). The caller holds Database::lock(). Writers with the same
+// scope (a recipient's queue, one user ID's sign-ins) take turns; on SQLite
+// every writer takes turns with every other, on PostgreSQL an empty scope
+// does.
 class Transaction {
 public:
-    explicit Transaction(Database& db);
+    explicit Transaction(Database& db, std::string_view scope = {});
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;

@@ -5,6 +5,10 @@
 #include <vector>
 
 namespace {
+std::string queueScope(const std::string& recipientKey) {
+    return "queue:" + recipientKey;
+}
+
 bool setError(std::string* error, const std::string& text) {
     if (error)
         *error = text;
@@ -60,7 +64,8 @@ bool MessageQueue::enqueue(std::unique_ptr<IncomingBody> file, const std::string
     const std::string nameKey = userIdKey(name);
     try {
         auto guard = m_db.lock();
-        Transaction transaction(m_db);
+        // One recipient's queue at a time: its limits and its names.
+        Transaction transaction(m_db, queueScope(recipientKey));
         if (isKnownName(recipientKey, nameKey))
             return true;
         if (!fits(recipientKey, size)) {
@@ -206,7 +211,9 @@ void MessageQueue::dropBroken(const WaitingMessage& message) {
 void MessageQueue::remove(const WaitingMessage& message, bool remember) {
     {
         auto guard = m_db.lock();
-        Transaction transaction(m_db);
+        // The name's first field is its recipient.
+        const std::string name = message.name.substr(0, message.name.find(';'));
+        Transaction transaction(m_db, queueScope(userIdKey(name)));
         Statement(m_db, "DELETE FROM messages WHERE id = ?").bind(1, message.id).run();
         if (remember) {
             Statement(m_db, "INSERT INTO delivered (name_key, delivered_at) VALUES (?, ?) "

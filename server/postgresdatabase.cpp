@@ -243,10 +243,20 @@ std::unique_ptr<StatementBackend> PostgresDatabase::prepare(const char* sql) {
     return std::make_unique<PostgresStatement>(*this, sql);
 }
 
-void PostgresDatabase::begin() {
+void PostgresDatabase::begin(std::string_view scope) {
     execute("BEGIN");
     try {
-        execute(("SELECT pg_advisory_xact_lock(" + std::to_string(kWriteLockKey) + ")").c_str());
+        if (scope.empty()) {
+            execute(
+                ("SELECT pg_advisory_xact_lock(" + std::to_string(kWriteLockKey) + ")").c_str());
+        } else {
+            // Shared against the everything-lock, exclusive within the scope.
+            execute(("SELECT pg_advisory_xact_lock_shared(" + std::to_string(kWriteLockKey) + ")")
+                        .c_str());
+            Statement(*this, "SELECT pg_advisory_xact_lock(hashtextextended(?, 0))")
+                .bind(1, scope)
+                .run();
+        }
     } catch (...) {
         try {
             execute("ROLLBACK");

@@ -38,7 +38,7 @@ private:
     pg_conn* connect();
 
     std::unique_ptr<StatementBackend> prepare(const char* sql) override;
-    void begin() override;
+    void begin(std::string_view scope) override;
     void holdMigrationLock() override;
 
     std::string m_url;

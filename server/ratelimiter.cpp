@@ -51,7 +51,7 @@ std::chrono::seconds RateLimiter::admitShared(const std::string& key) {
     const std::int64_t now = m_clock->unixNow();
     const std::int64_t refill = m_policy.refill.count();
     auto guard = m_shared->lock();
-    Transaction transaction(*m_shared);
+    Transaction transaction(*m_shared, "limit:" + m_kind + ":" + key);
     // A whole allowance is the same as none: such rows go as they are met.
     Statement(*m_shared, "DELETE FROM rate_limits WHERE kind = ? AND whole <= ?")
         .bind(1, m_kind)

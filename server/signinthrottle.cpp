@@ -38,7 +38,7 @@ std::chrono::seconds SignInThrottle::admit(const std::string& key) {
 std::chrono::seconds SignInThrottle::admitShared(const std::string& key) {
     const std::int64_t now = m_clock->unixNow();
     auto guard = m_shared->lock();
-    Transaction transaction(*m_shared);
+    Transaction transaction(*m_shared, "sign-in:" + key);
     int failures = 0;
     Statement query(*m_shared, "SELECT failures, last_failure, locked_until FROM sign_in_failures "
                                "WHERE uid_key = ?");

@@ -18,7 +18,7 @@ public:
 
 private:
     std::unique_ptr<StatementBackend> prepare(const char* sql) override;
-    void begin() override { execute("BEGIN IMMEDIATE"); }
+    void begin(std::string_view) override { execute("BEGIN IMMEDIATE"); }
 
     sqlite3* m_db = nullptr;
 };

@@ -1,8 +1,13 @@
 #include "postgrescluster.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+
+#include <cerrno>
+#include <csignal>
 
 #include <netinet/in.h>
 #include <pwd.h>
@@ -25,6 +30,11 @@ int freePort() {
     if (fd >= 0)
         ::close(fd);
     return port;
+}
+
+qint64 readOwner(const QString& folder) {
+    QFile file(folder + QStringLiteral("/owner"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
 }
 
 QString serverTools() {
@@ -50,21 +60,34 @@ bool PostgresCluster::testsUsePostgres() {
 }
 
 PostgresCluster* PostgresCluster::shared() {
-    static PostgresCluster* cluster = [] {
-        auto* c = new PostgresCluster;
+    // Stopped and removed as the program ends.
+    static const std::unique_ptr<PostgresCluster> cluster = [] {
+        auto c = std::make_unique<PostgresCluster>();
         if (!c->start()) {
             qWarning("no PostgreSQL cluster: %s", qPrintable(c->errorString()));
-            delete c;
-            return static_cast<PostgresCluster*>(nullptr);
+            c.reset();
         }
-        // Stopped with the program, whatever way its tests end.
-        std::atexit([] {
-            if (PostgresCluster* running = shared())
-                running->stop();
-        });
         return c;
     }();
-    return cluster;
+    return cluster.get();
+}
+
+void PostgresCluster::removeAbandoned() {
+    // A test program that was killed left its cluster running: its folder
+    // names the program, which is gone.
+    const QStringList folders =
+        QDir(QStringLiteral("/tmp"))
+            .entryList({QStringLiteral("clipnote-pg-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& name : folders) {
+        const QString folder = QStringLiteral("/tmp/") + name;
+        const qint64 owner = readOwner(folder);
+        if (owner <= 0 || ::kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH)
+            continue;
+        if (QFileInfo::exists(folder + QStringLiteral("/data/postmaster.pid")))
+            run(QStringLiteral("pg_ctl"),
+                {"-D", folder + QStringLiteral("/data"), "-m", "immediate", "-w", "stop"});
+        QDir(folder).removeRecursively();
+    }
 }
 
 bool PostgresCluster::run(const QString& tool, const QStringList& arguments) {
@@ -96,6 +119,7 @@ bool PostgresCluster::start() {
         m_error = QStringLiteral("the PostgreSQL server is not installed (postgresql-15)");
         return false;
     }
+    removeAbandoned();
     // A short folder: the socket's path must fit in 107 bytes.
     m_dir = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/clipnote-pg-XXXXXX"));
     if (!m_dir->isValid()) {
@@ -110,6 +134,13 @@ bool PostgresCluster::start() {
             return false;
         }
     }
+    QFile owner(m_dir->path() + QStringLiteral("/owner"));
+    if (!owner.open(QIODevice::WriteOnly) ||
+        owner.write(QByteArray::number(QCoreApplication::applicationPid())) <= 0) {
+        m_error = QStringLiteral("cannot write the cluster's owner");
+        return false;
+    }
+    owner.close();
     const QString data = m_dir->path() + QStringLiteral("/data");
     if (!run(QStringLiteral("initdb"), {"-D", data, "-A", "trust", "-U", "postgres", "-E", "UTF8",
                                         "--no-sync", "--no-instructions"}))

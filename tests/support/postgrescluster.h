@@ -38,6 +38,8 @@ public:
 
 private:
     bool run(const QString& tool, const QStringList& arguments);
+    // Stops and removes the clusters of test programs that died.
+    void removeAbandoned();
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_bin;
