@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <future>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -190,9 +191,9 @@ private:
 
 class DatabaseBodies;
 
-// Pieces go to the database as they fill, each committed on its own, so an
-// upload holds at most one piece in memory and the database lock only
-// briefly.
+// Pieces go to the database as they fill, each committed on its own from a
+// page thread (the event thread only buffers), so an upload holds about one
+// piece in memory.
 class IncomingRows : public IncomingBody {
 public:
     IncomingRows(DatabaseBodies& owner, std::string key) : m_owner(owner), m_key(std::move(key)) {}
@@ -202,17 +203,13 @@ public:
         if (m_failed)
             return false;
         m_size += size;
-        while (size > 0) {
-            const std::size_t take = std::min(size, kChunkBytes - m_buffer.size());
-            m_buffer.append(data, take);
-            data += take;
-            size -= take;
-            if (m_buffer.size() == kChunkBytes && !flush())
-                return false;
-        }
+        m_buffer.append(data, size);
         return true;
     }
+    bool wantsFlush() const override { return !m_failed && m_buffer.size() >= kChunkBytes; }
+    bool flushFull() override;
 
+    // Stores everything left, the last piece short.
     bool flush();
     const std::string& key() const { return m_key; }
     bool failed() const { return m_failed; }
@@ -313,8 +310,20 @@ private:
     std::shared_ptr<Clock> m_clock;
 };
 
+bool IncomingRows::flushFull() {
+    std::size_t at = 0;
+    while (!m_failed && m_buffer.size() - at >= kChunkBytes) {
+        if (!m_owner.writePiece(*this, m_next, std::string_view(m_buffer).substr(at, kChunkBytes)))
+            m_failed = true;
+        ++m_next;
+        at += kChunkBytes;
+    }
+    m_buffer.erase(0, at);
+    return !m_failed;
+}
+
 bool IncomingRows::flush() {
-    if (m_failed)
+    if (!flushFull())
         return false;
     if (m_buffer.empty())
         return true;
@@ -332,16 +341,28 @@ IncomingRows::~IncomingRows() {
         m_owner.remove(m_key);
 }
 
+// Reads a body piece by piece. The first piece is read where the reader is
+// opened (a page thread) and each next one in the background while the one
+// before goes out, so the event thread that sends the reply rarely waits on
+// the database; at most two pieces are held.
 class RowReader : public StoredBodyReader {
 public:
-    RowReader(DatabaseBodies& owner, std::string key) : m_owner(owner), m_key(std::move(key)) {}
+    RowReader(DatabaseBodies& owner, std::string key, std::string first)
+        : m_owner(owner), m_key(std::move(key)), m_piece(std::move(first)), m_seq(0) {
+        prefetch();
+    }
+    ~RowReader() override {
+        if (m_next.valid())
+            m_next.wait();
+    }
 
     std::int64_t read(std::uint64_t offset, char* buffer, std::size_t max) override {
         const auto seq = static_cast<std::int64_t>(offset / kChunkBytes);
         if (seq != m_seq) {
             std::optional<std::string> piece;
             try {
-                piece = m_owner.readPiece(m_key, seq);
+                piece = m_next.valid() && m_nextSeq == seq ? m_next.get()
+                                                           : m_owner.readPiece(m_key, seq);
             } catch (const DatabaseError&) {
                 return -1;
             }
@@ -349,6 +370,7 @@ public:
                 return 0;
             m_piece = std::move(*piece);
             m_seq = seq;
+            prefetch();
         }
         const std::size_t at = offset % kChunkBytes;
         if (at >= m_piece.size())
@@ -359,16 +381,30 @@ public:
     }
 
 private:
+    // A full piece may have another after it.
+    void prefetch() {
+        if (m_next.valid())
+            m_next.wait();
+        if (m_piece.size() < kChunkBytes)
+            return;
+        m_nextSeq = m_seq + 1;
+        m_next = std::async(std::launch::async,
+                            [this, seq = m_nextSeq] { return m_owner.readPiece(m_key, seq); });
+    }
+
     DatabaseBodies& m_owner;
     std::string m_key;
     std::string m_piece;
-    std::int64_t m_seq = -1;
+    std::int64_t m_seq;
+    std::future<std::optional<std::string>> m_next;
+    std::int64_t m_nextSeq = -1;
 };
 
 std::unique_ptr<StoredBodyReader> DatabaseBodies::open(const std::string& key) {
-    if (!exists(key))
+    std::optional<std::string> first = readPiece(key, 0);
+    if (!first)
         return nullptr;
-    return std::make_unique<RowReader>(*this, key);
+    return std::make_unique<RowReader>(*this, key, std::move(*first));
 }
 } // namespace
 

@@ -14,8 +14,15 @@
 class IncomingBody {
 public:
     virtual ~IncomingBody() = default;
+    // Runs on an event thread: takes the bytes without waiting on anything
+    // but a buffered file write.
     virtual bool write(const char* data, std::size_t size) = 0;
     std::uint64_t size() const { return m_size; }
+    // Whether bytes wait to be stored by flushFull() on a page thread before
+    // more are taken.
+    virtual bool wantsFlush() const { return false; }
+    // Stores what is ready to be stored; false when that failed.
+    virtual bool flushFull() { return true; }
 
 protected:
     std::uint64_t m_size = 0;

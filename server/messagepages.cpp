@@ -121,10 +121,17 @@ public:
         return size;
     }
 
-    bool needsPageWork() const override { return m_judging; }
+    bool needsPageWork() const override { return m_judging || (m_file && m_file->wantsFlush()); }
     void pageWork() override {
-        m_judging = false;
-        judgeHeader();
+        if (m_judging) {
+            m_judging = false;
+            judgeHeader();
+        }
+        // Bytes that go to the database are stored here, off the event thread.
+        if (m_file && m_file->wantsFlush() && !m_file->flushFull()) {
+            m_storeFailed = true;
+            m_file.reset();
+        }
     }
 
     void finish(HttpResponse& response) override {

@@ -30,7 +30,7 @@ public:
     pg_conn* connection();
 
     // Connections one process opens at most.
-    static constexpr int kConnections = 8;
+    static constexpr int kConnections = 12;
 
 private:
     void acquire() override;
