@@ -39,7 +39,7 @@ std::unique_ptr<IncomingBody> MessageQueue::receive(std::string* error) {
 bool MessageQueue::hasRoomFor(const std::string& recipientKey, const std::string& name,
                               std::uint64_t bytes) {
     auto guard = m_db.lock();
-    return isKnownName(recipientKey, userIdKey(name)) || fits(recipientKey, bytes);
+    return roomFor(recipientKey, userIdKey(name), bytes) != Room::Full;
 }
 
 bool MessageQueue::enqueue(std::unique_ptr<IncomingBody> file, const std::string& recipientKey,
@@ -66,9 +66,10 @@ bool MessageQueue::enqueue(std::unique_ptr<IncomingBody> file, const std::string
         auto guard = m_db.lock();
         // One recipient's queue at a time: its limits and its names.
         Transaction transaction(m_db, queueScope(recipientKey));
-        if (isKnownName(recipientKey, nameKey))
+        const Room room = roomFor(recipientKey, nameKey, size);
+        if (room == Room::KnownName)
             return true;
-        if (!fits(recipientKey, size)) {
+        if (room == Room::Full) {
             if (refusal)
                 *refusal = EnqueueRefusal::QueueFull;
             return setError(error, "the recipient's queue is full");
@@ -91,25 +92,30 @@ bool MessageQueue::enqueue(std::unique_ptr<IncomingBody> file, const std::string
     return true;
 }
 
-bool MessageQueue::isKnownName(const std::string& recipientKey, const std::string& nameKey) {
-    Statement waiting(m_db, "SELECT 1 FROM messages WHERE recipient_key = ? AND name_key = ?");
-    waiting.bind(1, recipientKey).bind(2, nameKey);
-    if (waiting.step())
-        return true;
-    Statement delivered(m_db, "SELECT 1 FROM delivered WHERE name_key = ?");
-    delivered.bind(1, nameKey);
-    return delivered.step();
-}
-
-bool MessageQueue::fits(const std::string& recipientKey, std::uint64_t bytes) {
-    Statement query(m_db, "SELECT COUNT(*), CAST(COALESCE(SUM(size), 0) AS BIGINT) FROM messages "
-                          "WHERE recipient_key = ?");
-    query.bind(1, recipientKey);
+MessageQueue::Room MessageQueue::roomFor(const std::string& recipientKey,
+                                         const std::string& nameKey, std::uint64_t bytes) {
+    // One query: every round trip to the database costs on a busy server.
+    Statement query(m_db,
+                    "SELECT "
+                    "(SELECT COUNT(*) FROM messages WHERE recipient_key = ? AND name_key = ?) "
+                    "+ (SELECT COUNT(*) FROM delivered WHERE name_key = ?), "
+                    "(SELECT COUNT(*) FROM messages WHERE recipient_key = ?), "
+                    "CAST(COALESCE((SELECT SUM(size) FROM messages WHERE recipient_key = ?), "
+                    "0) AS BIGINT)");
+    query.bind(1, recipientKey)
+        .bind(2, nameKey)
+        .bind(3, nameKey)
+        .bind(4, recipientKey)
+        .bind(5, recipientKey);
     query.step();
-    const auto files = static_cast<std::uint64_t>(query.integer(0));
-    const auto waitingBytes = static_cast<std::uint64_t>(query.integer(1));
+    if (query.integer(0) > 0)
+        return Room::KnownName;
+    const auto files = static_cast<std::uint64_t>(query.integer(1));
+    const auto waitingBytes = static_cast<std::uint64_t>(query.integer(2));
     return files < m_limits.files && waitingBytes <= m_limits.bytes &&
-           bytes <= m_limits.bytes - waitingBytes;
+                   bytes <= m_limits.bytes - waitingBytes
+               ? Room::Fits
+               : Room::Full;
 }
 
 namespace {
@@ -189,18 +195,31 @@ void MessageQueue::retire(const WaitingMessage& message) {
 }
 
 bool MessageQueue::confirm(const std::string& recipientKey, const std::string& name) {
-    std::optional<WaitingMessage> found;
+    const std::string nameKey = userIdKey(name);
+    std::string file;
     {
         auto guard = m_db.lock();
-        Statement query(m_db, "SELECT id, name, file, size, arrived_at FROM messages "
-                              "WHERE recipient_key = ? AND name_key = ? ORDER BY id");
-        query.bind(1, recipientKey).bind(2, userIdKey(name));
-        if (query.step())
-            found = waitingFrom(query);
+        Transaction transaction(m_db, queueScope(recipientKey));
+        {
+            // Found and taken out in one statement.
+            Statement take(m_db, "DELETE FROM messages WHERE id = (SELECT id FROM messages "
+                                 "WHERE recipient_key = ? AND name_key = ? ORDER BY id LIMIT 1) "
+                                 "RETURNING file");
+            take.bind(1, recipientKey).bind(2, nameKey);
+            if (!take.step())
+                return false;
+            file = take.text(0);
+            take.run();
+        }
+        Statement(m_db, "INSERT INTO delivered (name_key, delivered_at) VALUES (?, ?) "
+                        "ON CONFLICT (name_key) DO UPDATE SET delivered_at = excluded.delivered_at")
+            .bind(1, nameKey)
+            .bind(2, m_clock->unixNow())
+            .run();
+        transaction.commit();
     }
-    if (!found)
-        return false;
-    retire(*found);
+    // As in remove(): the entry is gone for good before its bytes.
+    m_bodies->remove(file);
     return true;
 }
 

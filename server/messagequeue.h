@@ -119,8 +119,11 @@ public:
 
 private:
     // The caller holds the database lock.
-    bool isKnownName(const std::string& recipientKey, const std::string& nameKey);
-    bool fits(const std::string& recipientKey, std::uint64_t bytes);
+    // Whether the name waits already or was delivered lately (a repeat,
+    // stored without taking room), else whether that many bytes fit the
+    // recipient's limits.
+    enum class Room { KnownName, Fits, Full };
+    Room roomFor(const std::string& recipientKey, const std::string& nameKey, std::uint64_t bytes);
     // Whether a message is being delivered, here or by another process.
     // The caller holds m_claimMutex.
     bool isClaimed(std::int64_t id, std::int64_t claimedUntil) const;

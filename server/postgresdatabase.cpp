@@ -93,8 +93,10 @@ private:
             values.push_back(value ? value->data() : nullptr);
             lengths.push_back(value ? static_cast<int>(value->size()) : 0);
         }
-        m_result = PQexecParams(conn, m_sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                values.data(), lengths.data(), m_formats.data(), 1);
+        // Parsed and planned once per connection, then only executed.
+        const std::string name = m_db.preparedName(conn, m_sql, static_cast<int>(values.size()));
+        m_result = PQexecPrepared(conn, name.c_str(), static_cast<int>(values.size()),
+                                  values.data(), lengths.data(), m_formats.data(), 1);
         const ExecStatusType status = PQresultStatus(m_result);
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
             throw DatabaseError("a statement failed: " + connectionError(conn));
@@ -213,6 +215,32 @@ void PostgresDatabase::release() {
     m_returned.notify_one();
 }
 
+std::string PostgresDatabase::preparedName(pg_conn* conn, const std::string& sql, int parameters) {
+    {
+        std::lock_guard lock(m_preparedMutex);
+        const auto& known = m_prepared[conn];
+        if (const auto found = known.find(sql); found != known.end())
+            return found->second;
+    }
+    // Only the thread that holds this connection prepares on it.
+    std::string name;
+    {
+        std::lock_guard lock(m_preparedMutex);
+        name = "s" + std::to_string(m_prepared[conn].size() + 1);
+    }
+    Result prepared{PQprepare(conn, name.c_str(), sql.c_str(), parameters, nullptr)};
+    if (PQresultStatus(prepared.result) != PGRES_COMMAND_OK)
+        throw DatabaseError("a statement failed: " + connectionError(conn));
+    std::lock_guard lock(m_preparedMutex);
+    m_prepared[conn].emplace(sql, name);
+    return name;
+}
+
+void PostgresDatabase::forgetPrepared(pg_conn* conn) {
+    std::lock_guard lock(m_preparedMutex);
+    m_prepared.erase(conn);
+}
+
 pg_conn* PostgresDatabase::connection() {
     HeldConnection* held = heldBy(this);
     if (!held)
@@ -222,6 +250,8 @@ pg_conn* PostgresDatabase::connection() {
     if (!held->conn)
         throw DatabaseError("the database cannot be reached: out of memory");
     if (PQstatus(held->conn) != CONNECTION_OK) {
+        // A new session knows none of the old one's prepared statements.
+        forgetPrepared(held->conn);
         PQreset(held->conn);
         if (PQstatus(held->conn) != CONNECTION_OK)
             throw DatabaseError("the database cannot be reached: " + connectionError(held->conn));
@@ -251,10 +281,10 @@ void PostgresDatabase::begin(std::string_view scope) {
                 ("SELECT pg_advisory_xact_lock(" + std::to_string(kWriteLockKey) + ")").c_str());
         } else {
             // Shared against the everything-lock, exclusive within the scope.
-            execute(("SELECT pg_advisory_xact_lock_shared(" + std::to_string(kWriteLockKey) + ")")
-                        .c_str());
-            Statement(*this, "SELECT pg_advisory_xact_lock(hashtextextended(?, 0))")
-                .bind(1, scope)
+            Statement(*this, "SELECT pg_advisory_xact_lock_shared(CAST(? AS BIGINT)), "
+                             "pg_advisory_xact_lock(hashtextextended(?, 0))")
+                .bind(1, std::int64_t{kWriteLockKey})
+                .bind(2, scope)
                 .run();
         }
     } catch (...) {

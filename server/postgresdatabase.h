@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 struct pg_conn;
@@ -29,6 +30,10 @@ public:
     // Throws when the database cannot be reached. The caller holds lock().
     pg_conn* connection();
 
+    // The name of sql prepared on conn, which the calling thread holds;
+    // prepared there first if need be.
+    std::string preparedName(pg_conn* conn, const std::string& sql, int parameters);
+
     // Connections one process opens at most.
     static constexpr int kConnections = 12;
 
@@ -36,6 +41,7 @@ private:
     void acquire() override;
     void release() override;
     pg_conn* connect();
+    void forgetPrepared(pg_conn* conn);
 
     std::unique_ptr<StatementBackend> prepare(const char* sql) override;
     void begin(std::string_view scope) override;
@@ -46,6 +52,8 @@ private:
     std::condition_variable m_returned;
     std::vector<pg_conn*> m_idle;
     int m_open = 0;
+    std::mutex m_preparedMutex;
+    std::unordered_map<pg_conn*, std::unordered_map<std::string, std::string>> m_prepared;
 };
 
 // "?" placeholders as PostgreSQL numbers them: "$1", "$2" ... Text in single
