@@ -211,11 +211,7 @@ bool MessageQueue::confirm(const std::string& recipientKey, const std::string& n
             file = take.text(0);
             take.run();
         }
-        Statement(m_db, "INSERT INTO delivered (name_key, delivered_at) VALUES (?, ?) "
-                        "ON CONFLICT (name_key) DO UPDATE SET delivered_at = excluded.delivered_at")
-            .bind(1, nameKey)
-            .bind(2, m_clock->unixNow())
-            .run();
+        rememberDelivered(nameKey);
         transaction.commit();
     }
     // As in remove(): the entry is gone for good before its bytes.
@@ -234,19 +230,21 @@ void MessageQueue::remove(const WaitingMessage& message, bool remember) {
         const std::string name = message.name.substr(0, message.name.find(';'));
         Transaction transaction(m_db, queueScope(userIdKey(name)));
         Statement(m_db, "DELETE FROM messages WHERE id = ?").bind(1, message.id).run();
-        if (remember) {
-            Statement(m_db, "INSERT INTO delivered (name_key, delivered_at) VALUES (?, ?) "
-                            "ON CONFLICT (name_key) DO UPDATE SET "
-                            "delivered_at = excluded.delivered_at")
-                .bind(1, userIdKey(message.name))
-                .bind(2, m_clock->unixNow())
-                .run();
-        }
+        if (remember)
+            rememberDelivered(userIdKey(message.name));
         transaction.commit();
     }
     // The entry is gone for good before its bytes go; a crash in between
     // leaves bytes that the next sweep removes.
     m_bodies->remove(message.file);
+}
+
+void MessageQueue::rememberDelivered(const std::string& nameKey) {
+    Statement(m_db, "INSERT INTO delivered (name_key, delivered_at) VALUES (?, ?) "
+                    "ON CONFLICT (name_key) DO UPDATE SET delivered_at = excluded.delivered_at")
+        .bind(1, nameKey)
+        .bind(2, m_clock->unixNow())
+        .run();
 }
 
 std::unique_ptr<StoredBodyReader> MessageQueue::openBody(const WaitingMessage& message) {

@@ -128,6 +128,9 @@ private:
     // The caller holds m_claimMutex.
     bool isClaimed(std::int64_t id, std::int64_t claimedUntil) const;
     void remove(const WaitingMessage& message, bool remember);
+    // Keeps the name of a retired message, so that a repeated upload of it is
+    // not delivered again. Inside the retiring transaction.
+    void rememberDelivered(const std::string& nameKey);
 
     Database& m_db;
     std::unique_ptr<MessageBodies> m_bodies;

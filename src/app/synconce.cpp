@@ -1,6 +1,7 @@
 #include "app/synconce.h"
 
 #include "app/clientcore.h"
+#include "platform/helpers.h"
 #include "platform/profile.h"
 #include "platform/tempfolder.h"
 #include "service/httpshared.h"
@@ -25,17 +26,6 @@ enum ExitStatus {
     kFolderInUse = 6,
     kNoWorkingFolder = 7,
 };
-
-QString optionValue(const QStringList& arguments, const QString& name) {
-    const int at = static_cast<int>(arguments.indexOf(name));
-    if (at >= 0 && at + 1 < arguments.size())
-        return arguments.at(at + 1);
-    const QString prefix = name + QLatin1Char('=');
-    for (const QString& argument : arguments)
-        if (argument.startsWith(prefix))
-            return argument.mid(prefix.size());
-    return {};
-}
 
 // The first line of the password source, without its line end.
 bool readPassword(const QStringList& arguments, std::FILE* input, QString* password) {

@@ -53,3 +53,14 @@ QString withoutTrailingBlanks(QString text) {
     text.truncate(end);
     return text;
 }
+
+QString optionValue(const QStringList& arguments, const QString& name) {
+    const int at = static_cast<int>(arguments.indexOf(name));
+    if (at >= 0 && at + 1 < arguments.size())
+        return arguments.at(at + 1);
+    const QString prefix = name + QLatin1Char('=');
+    for (const QString& argument : arguments)
+        if (argument.startsWith(prefix))
+            return argument.mid(prefix.size());
+    return {};
+}

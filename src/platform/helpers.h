@@ -5,6 +5,7 @@
 // and the trimming of typed entries.
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -22,6 +23,10 @@ QString tickText(std::uint32_t tick);
 int scaledPeriod(int milliseconds);
 void setTimerScale(double factor);
 double timerScale();
+
+// The value of a command-line option given as "NAME VALUE" or
+// "NAME=VALUE" (the first one given); empty when it is not there.
+QString optionValue(const QStringList& arguments, const QString& name);
 
 // The text without the white space at its end; white space at its start
 // stays. Entries typed into the dialogs are taken this way.

@@ -1,5 +1,7 @@
 #include "service/httpshared.h"
 
+#include "platform/helpers.h"
+
 #include <QFile>
 
 #include <curl/curl.h>
@@ -83,14 +85,8 @@ void setExtraCaFile(const QString& path) {
 }
 
 QString extraCaFileFromArguments(const QStringList& arguments) {
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& a = arguments.at(i);
-        if (a == QLatin1String("--ca-file") && i + 1 < arguments.size())
-            return arguments.at(i + 1);
-        if (a.startsWith(QLatin1String("--ca-file=")))
-            return a.mid(10);
-    }
-    return qEnvironmentVariable("CLIPNOTE_CA_FILE");
+    const QString given = optionValue(arguments, QStringLiteral("--ca-file"));
+    return given.isEmpty() ? qEnvironmentVariable("CLIPNOTE_CA_FILE") : given;
 }
 
 QString secureFailureText(const QString& baseUrl) {

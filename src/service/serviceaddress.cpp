@@ -1,5 +1,7 @@
 #include "service/serviceaddress.h"
 
+#include "platform/helpers.h"
+
 #include <QtGlobal>
 
 ServiceAddress::ServiceAddress(const QString& url) : m_base(QUrl(url.trimmed())) {
@@ -8,13 +10,9 @@ ServiceAddress::ServiceAddress(const QString& url) : m_base(QUrl(url.trimmed()))
 }
 
 ServiceAddress ServiceAddress::fromArguments(const QStringList& arguments) {
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& a = arguments.at(i);
-        if (a == QLatin1String("--service") && i + 1 < arguments.size())
-            return ServiceAddress(arguments.at(i + 1));
-        if (a.startsWith(QLatin1String("--service=")))
-            return ServiceAddress(a.mid(10));
-    }
+    const QString given = optionValue(arguments, QStringLiteral("--service"));
+    if (!given.isEmpty())
+        return ServiceAddress(given);
     const QString env = qEnvironmentVariable("CLIPNOTE_SERVICE");
     if (!env.trimmed().isEmpty())
         return ServiceAddress(env);

@@ -19,9 +19,12 @@
 // On PostgreSQL the file holds the address of the database made for it,
 // so that opening the same file again opens the same database, and a file
 // that was removed stands for a fresh one.
-inline std::unique_ptr<Database> openTestDatabase(const std::string& sqliteFile) {
+// The schema steps are the server's unless given.
+inline std::unique_ptr<Database> openTestDatabase(const std::string& sqliteFile,
+                                                  const std::vector<Migration>& sqliteSteps,
+                                                  const std::vector<Migration>& postgresSteps) {
     if (!PostgresCluster::testsUsePostgres())
-        return std::make_unique<SqliteDatabase>(sqliteFile, serverMigrations());
+        return std::make_unique<SqliteDatabase>(sqliteFile, sqliteSteps);
     const QString marker = QString::fromStdString(sqliteFile);
     QString url = QString::fromUtf8(readFile(marker));
     if (url.isEmpty()) {
@@ -30,7 +33,11 @@ inline std::unique_ptr<Database> openTestDatabase(const std::string& sqliteFile)
         if (url.isEmpty() || !writeFile(marker, url.toUtf8()))
             throw DatabaseError("no PostgreSQL database for the test");
     }
-    return std::make_unique<PostgresDatabase>(url.toStdString(), serverPostgresMigrations());
+    return std::make_unique<PostgresDatabase>(url.toStdString(), postgresSteps);
+}
+
+inline std::unique_ptr<Database> openTestDatabase(const std::string& sqliteFile) {
+    return openTestDatabase(sqliteFile, serverMigrations(), serverPostgresMigrations());
 }
 
 // The database of a running test server, opened beside it.

@@ -1,6 +1,7 @@
 #include "serverprocess.h"
 #include "service/uploadbody.h"
 #include "testdatabase.h"
+#include "uploadwire.h"
 
 #include <QDir>
 #include <QTest>
@@ -84,10 +85,7 @@ QByteArray TestConfirmedReceipt::patterned(int size, int seed) {
 }
 
 QByteArray TestConfirmedReceipt::uploadBody(const QString& name, const QByteArray& file) {
-    QByteArray body =
-        uploadHeaderBlock(name, name.section(';', 1, 1), name.section(';', 0, 0), QString()) + file;
-    body.append(QByteArray(uploadBodyLength(file.size()) - body.size(), '\0'));
-    return body;
+    return ::uploadBody(name, name.section(';', 1, 1), name.section(';', 0, 0), file);
 }
 
 QByteArray TestConfirmedReceipt::post(const QString& name, const QByteArray& file) const {

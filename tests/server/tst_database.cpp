@@ -45,17 +45,7 @@ bool TestDatabase::hasTable(Database& db, const char* name) {
 }
 
 std::unique_ptr<Database> TestDatabase::open(const std::vector<Migration>& steps) const {
-    if (!PostgresCluster::testsUsePostgres())
-        return std::make_unique<SqliteDatabase>(m_file, steps);
-    // The file names the case's database, made at its first opening.
-    const QString marker = QString::fromStdString(m_file.string());
-    QString url = QString::fromUtf8(readFile(marker));
-    if (url.isEmpty()) {
-        url = PostgresCluster::shared() ? PostgresCluster::shared()->createDatabase() : QString();
-        if (url.isEmpty() || !writeFile(marker, url.toUtf8()))
-            throw DatabaseError("no PostgreSQL database for the test");
-    }
-    return std::make_unique<PostgresDatabase>(url.toStdString(), steps);
+    return openTestDatabase(m_file.string(), steps, steps);
 }
 
 void TestDatabase::serverSchemaIsComplete() {

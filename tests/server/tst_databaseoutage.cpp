@@ -28,9 +28,8 @@ void TestDatabaseOutage::pagesFailPlainlyAndRecover() {
 
     PostgresCluster* cluster = PostgresCluster::shared();
     QVERIFY(cluster->stop());
-    for (const QByteArray& page :
-         {signIn, QByteArray("/zeb/download.asp?id=") + pageValue(alice),
-          QByteArray("/zeb/reg.asp?UID=carol%40example.org")}) {
+    for (const QByteArray& page : {signIn, QByteArray("/zeb/download.asp?id=") + pageValue(alice),
+                                   QByteArray("/zeb/reg.asp?UID=carol%40example.org")}) {
         const SimpleHttpReply reply = server.get(page, cookie);
         QVERIFY2(!reply.body.startsWith("OK"), page.constData());
         QVERIFY2(reply.status == 500 || reply.body.startsWith("ERROR"), reply.body.constData());

@@ -1,5 +1,6 @@
 #include "serverprocess.h"
 #include "service/uploadbody.h"
+#include "uploadwire.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,12 +54,6 @@ qint64 statusKiB(qint64 pid, const QByteArray& field) {
     return -1;
 }
 
-QByteArray uploadBody(const QString& name, const QString& sender, const QString& recipient,
-                      const QByteArray& file) {
-    QByteArray body = uploadHeaderBlock(name, sender, recipient, QString()) + file;
-    body.append(QByteArray(uploadBodyLength(file.size()) - body.size(), '\0'));
-    return body;
-}
 } // namespace
 
 // A real clipnote-server against clients that dawdle, idle, flood or abuse

@@ -8,6 +8,7 @@
 #include "service/uploadbody.h"
 #include "testdatabase.h"
 #include "testenvironment.h"
+#include "uploadwire.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -52,8 +53,6 @@ private Q_SLOTS:
 
 private:
     static QByteArray patterned(int size);
-    static QByteArray uploadBody(const QString& name, const QString& sender,
-                                 const QString& recipient, const QByteArray& file);
     SimpleHttpReply post(const QByteArray& body, const QByteArray& cookie,
                          const QList<QByteArray>& extra = {}) const;
     SimpleHttpReply fetch(const QString& uid, const QByteArray& cookie) const;
@@ -99,13 +98,6 @@ QByteArray TestMessagePages::patterned(int size) {
     for (int i = 0; i < size; ++i)
         bytes[i] = char((i * 13 + 5) & 0xff);
     return bytes;
-}
-
-QByteArray TestMessagePages::uploadBody(const QString& name, const QString& sender,
-                                        const QString& recipient, const QByteArray& file) {
-    QByteArray body = uploadHeaderBlock(name, sender, recipient, QString()) + file;
-    body.append(QByteArray(uploadBodyLength(file.size()) - body.size(), '\0'));
-    return body;
 }
 
 SimpleHttpReply TestMessagePages::post(const QByteArray& body, const QByteArray& cookie,

@@ -1,5 +1,6 @@
 // The service over HTTPS, end to end: certificates made here with openssl,
 // a real clipnote-server serving them, and the client's own transfers.
+#include "headlessuser.h"
 #include "serverprocess.h"
 #include "testenvironment.h"
 
@@ -27,6 +28,7 @@ private slots:
     void unverifiableServiceGetsNothing_data();
     void unverifiableServiceGetsNothing();
     void unusableCertificateStopsTheStart();
+    void programRefusesUnverifiedServiceAndTrustsCaFile();
 
 private:
     bool openssl(const QStringList& arguments);
@@ -194,6 +196,33 @@ void TestTls::unusableCertificateStopsTheStart() {
         {"--tls-cert", m_dir + "/mismatch.pem", "--tls-key", m_dir + "/mismatch.key"});
     QVERIFY(!server.start());
     QVERIFY(!server.isRunning());
+}
+
+// The real companion program: its own argument and environment handling.
+void TestTls::programRefusesUnverifiedServiceAndTrustsCaFile() {
+    QVERIFY2(!qEnvironmentVariableIsEmpty("CLIPNOTE_CLIENT_BIN"), "the client program is needed");
+    http::setExtraCaFile(m_dir + QStringLiteral("/ca.pem"));
+    const auto server = startServer(QStringLiteral("local"));
+    QVERIFY(server->isRunning());
+    const QString alice = QStringLiteral("alice@example.org");
+    const QString password = signUp(*server, alice);
+    QVERIFY(!password.isEmpty());
+    const HeadlessUser user = makeHeadlessUser(m_env, *server, alice, password);
+    const auto run = [&](const QStringList& extra, const QProcessEnvironment& environment) {
+        QProcess client;
+        startHeadlessSync(client, user, server->baseUrl(), extra, environment);
+        if (!client.waitForFinished(60000))
+            return std::pair(-1, QString());
+        return std::pair(client.exitCode(), QString::fromUtf8(client.readAllStandardError()));
+    };
+    const auto [refused, told] = run({}, {});
+    QCOMPARE(refused, 3);
+    QVERIFY2(told.contains(QLatin1String("did not show a certificate that can be verified")),
+             qPrintable(told));
+    QCOMPARE(run({"--ca-file", m_dir + QStringLiteral("/ca.pem")}, {}).first, 0);
+    QProcessEnvironment byEnvironment;
+    byEnvironment.insert(QStringLiteral("CLIPNOTE_CA_FILE"), m_dir + QStringLiteral("/ca.pem"));
+    QCOMPARE(run({}, byEnvironment).first, 0);
 }
 
 QTEST_GUILESS_MAIN(TestTls)

@@ -4,7 +4,7 @@
 // recipient's messages through both get each message once, none skipped.
 #include "postgrescluster.h"
 #include "serverprocess.h"
-#include "service/uploadbody.h"
+#include "uploadwire.h"
 
 #include <QDeadlineTimer>
 #include <QSet>
@@ -24,8 +24,6 @@ private Q_SLOTS:
     void racingDownloadsHandEachMessageOnce();
 
 private:
-    static QByteArray uploadBody(const QString& name, const QString& sender,
-                                 const QString& recipient, const QByteArray& file);
     static SimpleHttpReply post(const ServerProcess& server, const QByteArray& body,
                                 const QByteArray& cookie);
 
@@ -54,13 +52,6 @@ void TestTwoServers::init() {
 void TestTwoServers::cleanup() {
     m_b.reset();
     m_a.reset();
-}
-
-QByteArray TestTwoServers::uploadBody(const QString& name, const QString& sender,
-                                      const QString& recipient, const QByteArray& file) {
-    QByteArray body = uploadHeaderBlock(name, sender, recipient, QString()) + file;
-    body.append(QByteArray(uploadBodyLength(file.size()) - body.size(), '\0'));
-    return body;
 }
 
 SimpleHttpReply TestTwoServers::post(const ServerProcess& server, const QByteArray& body,

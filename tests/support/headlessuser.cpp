@@ -16,13 +16,13 @@ void HeadlessUser::setSetting(const QString& name, int value) const {
     settings.setValue("Settings/" + name, value);
 }
 
-HeadlessUser makeHeadlessUser(TestEnvironment& env, const ServerProcess& server,
-                              const QString& id) {
+HeadlessUser makeHeadlessUser(TestEnvironment& env, const ServerProcess& server, const QString& id,
+                              const QString& password) {
     static int run = 0;
     ++run;
     HeadlessUser user;
     user.id = id;
-    user.password = server.createAccount(id);
+    user.password = password.isEmpty() ? server.createAccount(id) : password;
     const QString base = env.makeFolder(QStringLiteral("%1-%2").arg(id).arg(run));
     user.home = base + "/App";
     user.config = base + "/config";

@@ -23,8 +23,10 @@ struct HeadlessUser {
     void setSetting(const QString& name, int value) const;
 };
 
-// Creates the account and the folders under a fresh folder of `env`.
-HeadlessUser makeHeadlessUser(TestEnvironment& env, const ServerProcess& server, const QString& id);
+// Creates the account (unless its password is given: an account made some
+// other way) and the folders under a fresh folder of `env`.
+HeadlessUser makeHeadlessUser(TestEnvironment& env, const ServerProcess& server, const QString& id,
+                              const QString& password = QString());
 
 // Starts one run of the companion for the user against serviceUrl, with
 // more arguments and environment values.
