@@ -44,7 +44,7 @@ if [ -n "$postgres" ]; then
     pgport=$((port + 100))
     as_postgres "$pgbin/initdb" -D "$cluster/data" -A trust -U postgres -E UTF8 --no-sync >/dev/null
     as_postgres "$pgbin/pg_ctl" -D "$cluster/data" -l "$cluster/log" -w \
-        -o "-p $pgport -k $cluster -c listen_addresses=''" start >/dev/null
+        -o "-p $pgport -k $cluster -c listen_addresses='' -c autovacuum_naptime=1s" start >/dev/null
     as_postgres "$pgbin/createdb" -h "$cluster" -p "$pgport" -U postgres clipnote
     url="postgresql://postgres@/clipnote?host=$cluster&port=$pgport"
     database=(--database "$url")
