@@ -1,3 +1,4 @@
+#include "rawsocket.h"
 #include "serverprocess.h"
 #include "service/uploadbody.h"
 #include "uploadwire.h"
@@ -9,40 +10,9 @@
 
 #include <sqlite3.h>
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 const QString kAlice = QStringLiteral("alice@example.org");
 const QString kBob = QStringLiteral("bob@example.org");
-
-int connectTo(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (fd >= 0 &&
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Whether the server has closed or reset the connection, without waiting.
-bool closedByServer(int fd) {
-    char buffer[4096];
-    while (true) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n > 0)
-            continue; // a refusal reply may come before the end
-        return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
-    }
-}
 
 qint64 statusKiB(qint64 pid, const QByteArray& field) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -119,14 +89,14 @@ void TestHostileClients::slowIdleAndFloodingConnectionsLeaveServiceServing() {
     QList<int> slow;
     QList<int> idle;
     for (int i = 0; i < 100; ++i) {
-        const int fd = connectTo(m_server->port());
+        const int fd = connectToLoopback(m_server->port());
         QVERIFY(fd >= 0);
         const QByteArray start = "GET /zeb/login.asp HTTP/1.1\r\nHost: x\r\n";
         QVERIFY(::send(fd, start.constData(), size_t(start.size()), MSG_NOSIGNAL) > 0);
         slow << fd;
     }
     for (int i = 0; i < 300; ++i) {
-        const int fd = connectTo(m_server->port());
+        const int fd = connectToLoopback(m_server->port());
         QVERIFY(fd >= 0);
         idle << fd;
     }
@@ -165,7 +135,7 @@ void TestHostileClients::headerFloodIsCutAndMemoryStaysBounded() {
     QList<int> floods;
     const QByteArray lines = QByteArray("X-Flood: aaaaaa\r\n").repeated(4096);
     for (int i = 0; i < 8; ++i) {
-        const int fd = connectTo(m_server->port());
+        const int fd = connectToLoopback(m_server->port());
         QVERIFY(fd >= 0);
         ::send(fd, "GET /zeb/ad.asp HTTP/1.1\r\nHost: x\r\n", 35, MSG_NOSIGNAL);
         floods << fd;
@@ -192,7 +162,7 @@ void TestHostileClients::connectionsPerAddressAreBounded() {
     QVERIFY(startServer({QStringLiteral("--max-connections-per-address"), QStringLiteral("20")}));
     QList<int> many;
     for (int i = 0; i < 30; ++i) {
-        const int fd = connectTo(m_server->port());
+        const int fd = connectToLoopback(m_server->port());
         QVERIFY(fd >= 0);
         many << fd;
     }

@@ -1,6 +1,7 @@
 // The service over HTTPS, end to end: certificates made here with openssl,
 // a real clipnote-server serving them, and the client's own transfers.
 #include "headlessuser.h"
+#include "rawsocket.h"
 #include "serverprocess.h"
 #include "testenvironment.h"
 
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QtTest>
 
 class TestTls : public QObject {
@@ -25,6 +27,7 @@ private slots:
     void cleanupTestCase();
     void cleanup();
     void sameBytesOverHttps();
+    void hostileConnectionsLeaveHttpsServing();
     void unverifiableServiceGetsNothing_data();
     void unverifiableServiceGetsNothing();
     void unusableCertificateStopsTheStart();
@@ -35,7 +38,9 @@ private:
     // A key and a certificate for `names` (subjectAltName), signed by the
     // test authority, or by itself when selfSigned.
     bool makeCertificate(const QString& stem, const QString& names, bool selfSigned);
-    std::unique_ptr<ServerProcess> startServer(const QString& stem);
+    std::unique_ptr<ServerProcess> startServer(const QString& stem, const QStringList& extra = {});
+    // A 300 KB message from Alice to Bob and back out, compared byte for byte.
+    void relayOneMessage(const ServerProcess& server);
     // An account made and signed in over the client's own HTTPS handles.
     QString signUp(const ServerProcess& server, const QString& uid);
 
@@ -88,10 +93,11 @@ bool TestTls::makeCertificate(const QString& stem, const QString& names, bool se
                     "-out", base + ".pem"});
 }
 
-std::unique_ptr<ServerProcess> TestTls::startServer(const QString& stem) {
+std::unique_ptr<ServerProcess> TestTls::startServer(const QString& stem, const QStringList& extra) {
     auto server = std::make_unique<ServerProcess>();
     const QString base = m_dir + QLatin1Char('/') + stem;
-    server->setExtraArguments({"--tls-cert", base + ".pem", "--tls-key", base + ".key"});
+    server->setExtraArguments(QStringList{"--tls-cert", base + ".pem", "--tls-key", base + ".key"} +
+                              extra);
     if (!server->start())
         qWarning("%s", qPrintable(server->errorString()));
     return server;
@@ -115,27 +121,63 @@ void TestTls::sameBytesOverHttps() {
     const auto server = startServer(QStringLiteral("local"));
     QVERIFY(server->isRunning());
     QVERIFY(server->baseUrl().startsWith(QLatin1String("https://")));
+    relayOneMessage(*server);
+}
+
+// Connections that never start their handshake, stop in the middle of it or
+// speak plain HTTP to the HTTPS port: everyone else is served meanwhile, and
+// each of them is cut at the head deadline.
+void TestTls::hostileConnectionsLeaveHttpsServing() {
+    http::setExtraCaFile(m_dir + QStringLiteral("/ca.pem"));
+    const auto server = startServer(QStringLiteral("local"),
+                                    {QStringLiteral("--head-timeout"), QStringLiteral("2")});
+    QVERIFY(server->isRunning());
+    // A TLS record header announcing a ClientHello that never comes.
+    const QByteArray halfHello("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11);
+    const QList<QByteArray> openings = {QByteArray(), halfHello,
+                                        "GET /zeb/login.asp HTTP/1.1\r\nHost: x\r\n"};
+    QList<int> hostile;
+    const auto closeAll = qScopeGuard([&hostile] {
+        for (const int fd : hostile)
+            ::close(fd);
+    });
+    for (int i = 0; i < 150; ++i) {
+        const int fd = connectToLoopback(quint16(server->port()));
+        QVERIFY(fd >= 0);
+        hostile << fd;
+        const QByteArray& opening = openings[i % openings.size()];
+        if (!opening.isEmpty())
+            QVERIFY(::send(fd, opening.constData(), size_t(opening.size()), MSG_NOSIGNAL) > 0);
+    }
+    relayOneMessage(*server);
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(hostile.cbegin(), hostile.cend(), closedByServer), 30000);
+    QVERIFY(server->isRunning());
+}
+
+void TestTls::relayOneMessage(const ServerProcess& server) {
     const QString alice = QStringLiteral("alice@example.org");
     const QString bob = QStringLiteral("bob@example.org");
-    QVERIFY(!signUp(*server, bob).isEmpty());
-    QVERIFY(!signUp(*server, alice).isEmpty());
+    QVERIFY(!signUp(server, bob).isEmpty());
+    QVERIFY(!signUp(server, alice).isEmpty());
 
     const QByteArray message = messageBytes(7, 300 * 1024);
     const QString name = bob + QLatin1Char(';') + alice + QStringLiteral(";4711");
     const QString file = m_dir + QStringLiteral("/outgoing");
     QVERIFY(writeFile(file, message));
-    MessagePageClient alicesClient(server->baseUrl());
+    MessagePageClient alicesClient(server.baseUrl());
     QVERIFY(alicesClient.upload(file, name, alice, bob, QString()).succeeded());
 
     // Bob's sign-in puts his session into the shared cookie store.
     const FetchedPage bobIn = fetchPage(
-        server->baseUrl() +
+        server.baseUrl() +
             pagePath(QStringLiteral("zeb/login.asp"),
-                     {{"UID", bob}, {"PW", newestPasswordMail(server->dataDir() + "/mail", bob)}}),
+                     {{"UID", bob}, {"PW", newestPasswordMail(server.dataDir() + "/mail", bob)}}),
         4096, 30000);
     QVERIFY(bobIn.body.startsWith("OK"));
     const QString target = m_dir + QStringLiteral("/received");
-    MessagePageClient bobsClient(server->baseUrl());
+    MessagePageClient bobsClient(server.baseUrl());
     QVERIFY(bobsClient.download(target, bob).succeeded());
     QFile record(target);
     QVERIFY(record.open(QIODevice::ReadOnly));
