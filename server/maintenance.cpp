@@ -4,6 +4,7 @@
 #include "messagequeue.h"
 #include "serverlog.h"
 
+#include <algorithm>
 #include <string>
 
 Maintenance::Maintenance(MessageQueue& queue, int expireDays, std::chrono::seconds period)
@@ -33,10 +34,23 @@ int Maintenance::runOnce() {
 }
 
 void Maintenance::loop() {
+    const std::chrono::seconds renewal(MessageQueue::kClaimSeconds / 4);
+    auto housekeepingDue = std::chrono::steady_clock::now() + m_period;
     std::unique_lock lock(m_mutex);
-    while (!m_wake.wait_for(lock, m_period, [this] { return m_stopping; })) {
+    while (!m_wake.wait_for(lock,
+                            std::min<std::chrono::steady_clock::duration>(
+                                renewal, housekeepingDue - std::chrono::steady_clock::now()),
+                            [this] { return m_stopping; })) {
         lock.unlock();
-        runOnce();
+        try {
+            m_queue.renewClaims();
+        } catch (const DatabaseError& e) {
+            logServerProblem("claims could not be renewed: " + std::string(e.what()));
+        }
+        if (std::chrono::steady_clock::now() >= housekeepingDue) {
+            runOnce();
+            housekeepingDue = std::chrono::steady_clock::now() + m_period;
+        }
         lock.lock();
     }
 }

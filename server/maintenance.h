@@ -9,7 +9,8 @@ class MessageQueue;
 
 // The service's housekeeping while it runs: messages nobody fetched within
 // the expiry time are removed, and names of messages delivered long ago are
-// forgotten. Runs once at start, then periodically on its own thread.
+// forgotten. Runs once at start, then periodically on its own thread, which
+// also keeps the claims of the deliveries under way fresh.
 class Maintenance {
 public:
     Maintenance(MessageQueue& queue, int expireDays, std::chrono::seconds period);

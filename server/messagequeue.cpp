@@ -186,6 +186,24 @@ void MessageQueue::release(const WaitingMessage& message) {
     }
 }
 
+void MessageQueue::renewClaims() {
+    if (m_db.kind() != Database::Kind::Postgres)
+        return;
+    std::vector<std::int64_t> ids;
+    {
+        std::lock_guard claims(m_claimMutex);
+        ids.assign(m_delivering.begin(), m_delivering.end());
+    }
+    auto guard = m_db.lock();
+    const std::int64_t until = m_clock->unixNow() + kClaimSeconds;
+    for (const std::int64_t id : ids)
+        Statement(m_db, "UPDATE messages SET claimed_until = ? WHERE id = ? AND "
+                        "claimed_until IS NOT NULL")
+            .bind(1, until)
+            .bind(2, id)
+            .run();
+}
+
 bool MessageQueue::isClaimed(std::int64_t id, std::int64_t claimedUntil) const {
     return claimedUntil > m_clock->unixNow() || m_delivering.count(id) > 0;
 }

@@ -110,9 +110,15 @@ public:
     // being received has no entry yet.
     int sweep();
 
-    // How long a claim of another server process keeps a message from
-    // being handed out again when that process died midway.
-    static constexpr std::int64_t kClaimSeconds = 3600;
+    // Pushes the claims of the deliveries under way here kClaimSeconds into
+    // the future, so that other server processes keep off them however long
+    // a delivery takes. Called every kClaimSeconds / 4 while serving.
+    void renewClaims();
+
+    // How long a claim keeps a message from being handed out by another
+    // server process after its own process died midway: claims are renewed
+    // while their delivery goes on, so a dead process holds nothing longer.
+    static constexpr std::int64_t kClaimSeconds = 120;
 
     // How long the name of a delivered message is remembered.
     static constexpr std::int64_t kRememberDeliveredSeconds = 30 * 24 * 3600;

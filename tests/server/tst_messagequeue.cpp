@@ -32,6 +32,7 @@ private Q_SLOTS:
     void oldMessagesExpire_data();
     void oldMessagesExpire();
     void messageBeingDeliveredDoesNotExpire();
+    void claimOfAProcessThatDiedLapses();
 
 private:
     void makeQueue(QueueLimits limits = {});
@@ -231,6 +232,30 @@ void TestMessageQueue::messageBeingDeliveredDoesNotExpire() {
     QCOMPARE(m_queue->expireWaiting(30 * 24 * 3600), 1);
     QCOMPARE(m_queue->waitingCount("bob"), 0);
     QCOMPARE(filesOnDisk(), 0);
+}
+
+// Two server processes on one database: a delivery kept fresh is never
+// handed out by the other, one whose process died is, soon after.
+void TestMessageQueue::claimOfAProcessThatDiedLapses() {
+    if (m_db->kind() != Database::Kind::Postgres)
+        QSKIP("claims are shared between processes on PostgreSQL only");
+    makeQueue();
+    MessageQueue other(*m_db, m_folder->path().toStdString() + "/messages", m_clock, {});
+    QVERIFY(enqueue("bob", "bob;alice;1"));
+    const auto delivering = m_queue->claimOldest("bob");
+    QVERIFY(delivering);
+    const std::chrono::seconds claim(MessageQueue::kClaimSeconds);
+    for (int round = 0; round < 3; ++round) {
+        m_clock->advance(claim * 3 / 4);
+        m_queue->renewClaims();
+        QVERIFY(!other.claimOldest("bob"));
+    }
+    // Its process is gone: nothing renews the claim any more.
+    m_clock->advance(claim + std::chrono::seconds(1));
+    const auto takenOver = other.claimOldest("bob");
+    QVERIFY(takenOver);
+    QCOMPARE(takenOver->id, delivering->id);
+    other.release(*takenOver);
 }
 
 QTEST_GUILESS_MAIN(TestMessageQueue)
