@@ -474,7 +474,8 @@ void MessagePages::wait(const HttpRequest& request, std::shared_ptr<DeferredRepl
                             reply->complete(std::move(response));
                         });
     // Looked at after joining the room, so a message that came in between
-    // is not missed.
+    // is not missed. Only the waiters here are told: the message is not new,
+    // so the other server processes need not hear of it.
     if (m_queue.waitingCount(user->key) > 0)
-        m_waitingRoom->arrived(user->key);
+        m_waitingRoom->heard(user->key);
 }
