@@ -14,7 +14,7 @@
 set -euo pipefail
 
 # ---------------------------------------------------------------------------
-# The part that runs inside a private mount namespace, with the tree hidden.
+# What runs inside a private mount namespace, with the tree hidden.
 if [ "${1:-}" = "--installed" ]; then
     out=$2
     version=$3

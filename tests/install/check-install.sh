@@ -58,6 +58,8 @@ done
 desktop-file-validate "$usr/share/applications/$id.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$usr/share/metainfo/$id.metainfo.xml" ||
     fail "appstreamcli validate"
+# The metainfo, the launcher it names and the icon together, as installed.
+appstreamcli validate-tree --no-net "$usr" >/dev/null || fail "appstreamcli validate-tree"
 grep -q "^Icon=$id\$" "$usr/share/applications/$id.desktop" ||
     fail "the launcher does not name the installed icon $id"
 # The newest release listed is this version.
