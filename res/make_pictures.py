@@ -2,7 +2,7 @@
 """Draws Clipnote's icons and bitmaps and writes them as PNG files.
 
 Run it from anywhere (python3 res/make_pictures.py); it rewrites the files
-under res/icons and res/bitmaps. Only the standard library is used, and the
+under res/icons, res/bitmaps and res/appicon. Only the standard library is used, and the
 output is the same on every run, so the committed PNGs can be checked by
 running it again and looking at `git status`. Names on the command line
 (icon142, bitmap144.png, ...) redraw only those pictures. New files must also
@@ -15,6 +15,11 @@ fewer than half of its samples land on a shape; otherwise it takes the mean
 colour of the samples that do. Outer edges are therefore hard (a soft edge
 would mix towards magenta and leave a pink fringe once the key is applied),
 while edges between two shapes inside a picture stay smooth.
+
+The program's icon for the desktop (res/appicon/clipnote_<size>.png, the
+sizes of the hicolor icon theme) is the same drawing as icon128 with a real
+alpha channel instead of the key: a desktop shows it on any background, so
+its outer edge is smooth too. These files are installed, not compiled in.
 """
 
 import math
@@ -218,6 +223,50 @@ class Picture:
                 else:
                     px = MAGENTA
                 row += bytes(px)
+            rows.append(bytes(row))
+        return rows
+
+
+    def render_rgba(self, out_w, out_h, ss=4):
+        """Rows of RGBA pixels: the colour is the mean of the samples that land
+        on a shape, the opacity the share of samples that do."""
+        sx = self.width / out_w
+        sy = self.height / out_h
+        offsets = [(k + 0.5) / ss for k in range(ss)]
+        samples = ss * ss
+        rows = []
+        for j in range(out_h):
+            py0, py1 = j * sy, (j + 1) * sy
+            row_layers = [
+                (shape.sdf, shape.box, colour)
+                for shape, colour in self.layers
+                if shape.box[1] < py1 and shape.box[3] > py0
+            ]
+            row = bytearray()
+            for i in range(out_w):
+                px0, px1 = i * sx, (i + 1) * sx
+                here = [(f, c) for f, b, c in row_layers if b[0] < px1 and b[2] > px0]
+                here.reverse()
+                r = g = b = 0.0
+                hits = 0
+                for oy in offsets:
+                    y = (j + oy) * sy
+                    for ox in offsets:
+                        x = (i + ox) * sx
+                        for f, c in here:
+                            if f(x, y) <= 0.0:
+                                if callable(c):
+                                    c = c(x, y)
+                                r += c[0]
+                                g += c[1]
+                                b += c[2]
+                                hits += 1
+                                break
+                if hits:
+                    alpha = round(255 * hits / samples)
+                    row += bytes((round(r / hits), round(g / hits), round(b / hits), alpha))
+                else:
+                    row += bytes(4)
             rows.append(bytes(row))
         return rows
 
@@ -461,13 +510,18 @@ BITMAPS = [
 ]
 
 
-def png_bytes(width, height, rows):
+# The desktop icon: icon128's drawing at each size of the hicolor theme.
+APP_ICON = ("clipnote", lambda: app_icon(False), (16, 32, 48, 64, 128, 256))
+
+
+def png_bytes(width, height, rows, alpha=False):
     def chunk(kind, data):
         crc = zlib.crc32(kind + data) & 0xFFFFFFFF
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", crc)
 
     raw = b"".join(b"\x00" + row for row in rows)
-    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)  # 8-bit RGB
+    colour_type = 6 if alpha else 2  # 8-bit RGBA or RGB
+    header = struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0)
     return (
         b"\x89PNG\r\n\x1a\n"
         + chunk(b"IHDR", header)
@@ -496,13 +550,18 @@ def main():
             jobs.append(("icons", "%s_%d.png" % (name, size), make, size, size))
     for name, make, w, h in BITMAPS:
         jobs.append(("bitmaps", name + ".png", make, w, h))
+    name, make, sizes = APP_ICON
+    for size in sizes:
+        jobs.append(("appicon", "%s_%d.png" % (name, size), make, size, size))
     for folder, file_name, make, w, h in jobs:
         if only and file_name not in only and file_name.split("_")[0].split(".")[0] not in only:
             continue
         os.makedirs(os.path.join(here, folder), exist_ok=True)
-        rows = make().render(w, h)
+        alpha = folder == "appicon"
+        picture = make()
+        rows = picture.render_rgba(w, h) if alpha else picture.render(w, h)
         path = os.path.join(here, folder, file_name)
-        write_file(path, png_bytes(w, h, rows))
+        write_file(path, png_bytes(w, h, rows, alpha))
         print(os.path.relpath(path, here))
 
 

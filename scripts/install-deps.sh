@@ -12,6 +12,7 @@ packages=(
     clang-14 libclang-rt-14-dev
     xvfb xauth fonts-dejavu-core
     xdotool openbox x11-xserver-utils
+    desktop-file-utils appstream curl x11-utils
 )
 
 missing=()

@@ -66,9 +66,13 @@ int main(int argc, char** argv) {
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
+    if (line.action == CommandLine::Action::ShowVersion) {
+        std::fputs(versionText().c_str(), stdout);
+        return 0;
+    }
     if (line.action == CommandLine::Action::Fail) {
         logServerProblem(line.error);
-        std::fputs(usageText().c_str(), stderr);
+        std::fputs("Try \"clipnote-server --help\" for the options.\n", stderr);
         return 2;
     }
 

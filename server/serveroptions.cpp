@@ -97,6 +97,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             line.action = CommandLine::Action::ShowHelp;
             continue;
         }
+        if (flag == "--version" || flag == "-v") {
+            if (value)
+                return failure("--version takes no value");
+            if (line.action != CommandLine::Action::ShowHelp)
+                line.action = CommandLine::Action::ShowVersion;
+            continue;
+        }
         const NumberOption* number = findNumberOption(flag);
         if (!number && flag != "--listen" && flag != "--port" && flag != "--data" &&
             flag != "--pwhash" && flag != "--tls-cert" && flag != "--tls-key" &&
@@ -149,6 +156,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     return line;
 }
 
+std::string versionText() {
+    return std::string("clipnote-server ") + CLIPNOTE_VERSION + "\n";
+}
+
 std::string usageText() {
     return "Usage: clipnote-server [options]\n"
            "Serves the Clipnote account pages on a local address.\n"
@@ -182,6 +193,7 @@ std::string usageText() {
            "                           seconds (default 20)\n"
            "\n"
            "  --help            show this text\n"
+           "  --version         show the version\n"
            "\n"
            "Stops cleanly on SIGINT or SIGTERM.\n";
 }

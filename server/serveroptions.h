@@ -58,7 +58,7 @@ struct ServerOptions {
 };
 
 struct CommandLine {
-    enum class Action { Run, ShowHelp, Fail };
+    enum class Action { Run, ShowHelp, ShowVersion, Fail };
     Action action = Action::Run;
     ServerOptions options;
     std::string error;
@@ -69,7 +69,9 @@ struct CommandLine {
 // the limits "--queue-limit-files N", "--queue-limit-bytes N",
 // "--expire-days N", "--max-connections N", "--max-connections-per-address N",
 // "--head-timeout SECONDS", "--idle-timeout SECONDS" (each a whole number
-// from 1 up), and "--help"; each value may also follow an "=". The arguments
-// come without the program name.
+// from 1 up), "--help" and "--version"; each value may also follow an "=".
+// The arguments come without the program name.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
 std::string usageText();
+// "clipnote-server <version>", the version of the project in CMakeLists.txt.
+std::string versionText();

@@ -1,6 +1,7 @@
 #include "app/clientapp.h"
 
 #include "app/appfonts.h"
+#include "app/commandline.h"
 
 #include "mainwnd/maindialog.h"
 #include "platform/messagebox.h"
@@ -18,6 +19,10 @@ std::function<bool()>& socketInit() {
 CClientApp::CClientApp(int& argc, char** argv)
     : QApplication(argc, argv), m_fontBold14(appFonts().bold14), m_fontBold11(appFonts().bold11),
       m_fontThin10(appFonts().thin10), m_fontThin9(appFonts().thin9) {
+    setApplicationVersion(clipnoteVersion());
+    // The installed launcher's name (dist/), so a desktop puts the window
+    // under the launcher's icon.
+    setDesktopFileName(QStringLiteral("org.clipnote.Clipnote"));
     setService(ServiceAddress::fromArguments(arguments()));
     http::setExtraCaFile(http::extraCaFileFromArguments(arguments()));
     installAlertBoxes();

@@ -1,4 +1,5 @@
 #include "app/clientapp.h"
+#include "app/commandline.h"
 #include "app/synconce.h"
 #include "service/httpshared.h"
 
@@ -10,7 +11,21 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    if (isSyncOnceCommand(arguments)) {
+    // Read before any application object: --help, --version and a mistyped
+    // option need no display.
+    const ClientCommandLine line = parseClientCommandLine(arguments.mid(1));
+    switch (line.action) {
+    case ClientCommandLine::Action::ShowHelp:
+        std::fputs(clientUsageText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case ClientCommandLine::Action::ShowVersion:
+        std::fputs(clientVersionText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case ClientCommandLine::Action::Fail:
+        std::fprintf(stderr, "clipnote: %s\nTry \"clipnote --help\" for the options.\n",
+                     line.error.toLocal8Bit().constData());
+        return kCommandLineRefused;
+    case ClientCommandLine::Action::SyncOnce: {
         // The companion runs without a display.
         QCoreApplication app(argc, argv);
         if (!http::initialise()) {
@@ -20,6 +35,9 @@ int main(int argc, char** argv) {
         const int status = runSyncOnce(arguments, stdin, stdout, stderr);
         http::cleanup();
         return status;
+    }
+    case ClientCommandLine::Action::Window:
+        break;
     }
     CClientApp app(argc, argv);
     app.InitInstance();

@@ -92,10 +92,6 @@ int signInHeadless(ClientCore& core, const QString& userId, const QString& passw
     return kSynced;
 }
 
-bool isSyncOnceCommand(const QStringList& arguments) {
-    return arguments.contains(QStringLiteral("--sync-once"));
-}
-
 int runSyncOnce(const QStringList& arguments, std::FILE* passwordInput, std::FILE* out,
                 std::FILE* err) {
     const QString userId = optionValue(arguments, QStringLiteral("--user"));

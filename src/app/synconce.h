@@ -11,7 +11,7 @@
 // arguments, 3 when the service could not be reached, 4 when it refused the
 // sign-in, 5 when the user folder cannot be used, 6 when another program
 // has the user folder open, 7 when no private working folder can be had.
-bool isSyncOnceCommand(const QStringList& arguments);
+// parseClientCommandLine() (app/commandline.h) tells when it is asked for.
 
 class ClientCore;
 // Signs in through the service's sign-in page on the core's session and, on

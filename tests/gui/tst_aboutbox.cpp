@@ -1,3 +1,4 @@
+#include "app/commandline.h"
 #include "platform/resources.h"
 #include "service/serviceaddress.h"
 #include "store/dialogs/aboutbox.h"
@@ -42,7 +43,7 @@ void TestAboutBox::productText() {
         QVERIFY(line && line->isVisible());
         shown.append(line->text());
     }
-    QCOMPARE(shown.first(), u"Clipnote Version 1.0"_s);
+    QCOMPARE(shown.first(), u"Clipnote Version "_s + clipnoteVersion());
     QVERIFY(shown.contains(QLatin1String(kServiceWebAddress)));
     QCOMPARE(shown.removeDuplicates(), 0);
 

@@ -1,3 +1,4 @@
+#include "serveroptions.h"
 #include "serverprocess.h"
 #include "testdatabase.h"
 #include "testenvironment.h"
@@ -217,6 +218,9 @@ void TestClipnoteServer::helpGoesToStandardOutput() {
     QCOMPARE(runToEnd({"--help"}, &out), 0);
     QVERIFY(out.startsWith("Usage: clipnote-server"));
     QVERIFY(out.contains("--pwhash"));
+    QByteArray version;
+    QCOMPARE(runToEnd({"--version"}, &version), 0);
+    QCOMPARE(version, QByteArray::fromStdString(versionText()));
 }
 
 QTEST_GUILESS_MAIN(TestClipnoteServer)

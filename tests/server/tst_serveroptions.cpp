@@ -1,6 +1,7 @@
 #include "serveroptions.h"
 
 #include <QMap>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <string>
@@ -20,6 +21,7 @@ private Q_SLOTS:
     void refused_data();
     void refused();
     void help();
+    void version();
 };
 
 namespace {
@@ -147,6 +149,7 @@ void TestServerOptions::refused_data() {
     QTest::newRow("empty data folder") << QStringList{"--data", ""} << "--data";
     QTest::newRow("empty address") << QStringList{"--listen="} << "--listen";
     QTest::newRow("help with value") << QStringList{"--help=yes"} << "--help";
+    QTest::newRow("version with value") << QStringList{"--version=2"} << "--version";
     QTest::newRow("zero files") << QStringList{"--queue-limit-files", "0"} << "\"0\"";
     QTest::newRow("bytes beyond 64 bits")
         << QStringList{"--queue-limit-bytes=18446744073709551616"} << "18446744073709551616";
@@ -179,6 +182,19 @@ void TestServerOptions::help() {
           "--queue-limit-files", "--queue-limit-bytes", "--expire-days", "--max-connections",
           "--max-connections-per-address", "--head-timeout", "--idle-timeout"})
         QVERIFY2(usage.contains(QLatin1String(flag)), flag);
+}
+
+void TestServerOptions::version() {
+    QCOMPARE(parseCommandLine({"--version"}).action, CommandLine::Action::ShowVersion);
+    QCOMPARE(parseCommandLine({"--port", "1", "-v"}).action, CommandLine::Action::ShowVersion);
+    // Asked for both, the help says more.
+    QCOMPARE(parseCommandLine({"--version", "--help"}).action, CommandLine::Action::ShowHelp);
+    QCOMPARE(parseCommandLine({"--help", "--version"}).action, CommandLine::Action::ShowHelp);
+    const QString text = QString::fromStdString(versionText());
+    QVERIFY2(QRegularExpression(QStringLiteral("^clipnote-server \\d+\\.\\d+(\\.\\d+)*\n$"))
+                 .match(text)
+                 .hasMatch(),
+             qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TestServerOptions)

@@ -1,5 +1,6 @@
 #include "store/dialogs/productinfo.h"
 
+#include "app/commandline.h"
 #include "platform/resources.h"
 #include "service/serviceaddress.h"
 
@@ -26,7 +27,7 @@ CProductInfo::CProductInfo(QWidget* parent) : QWidget(parent) {
 }
 
 QStringList CProductInfo::lines() {
-    return {QStringLiteral("Clipnote Version 1.0"),
+    return {QStringLiteral("Clipnote Version ") + clipnoteVersion(),
             QStringLiteral("Video messages from your desktop to anyone"),
             QString::fromLatin1(kServiceWebAddress)};
 }
