@@ -9,7 +9,20 @@
 #include <QVideoFrame>
 #include <QVideoSink>
 
-CameraSource::CameraSource() = default;
+namespace {
+QCameraDevice cameraDevice(const QString& id) {
+    if (id.isEmpty())
+        return QMediaDevices::defaultVideoInput();
+    const QByteArray wanted = id.toUtf8();
+    for (const QCameraDevice& device : QMediaDevices::videoInputs()) {
+        if (device.id() == wanted)
+            return device;
+    }
+    return {};
+}
+} // namespace
+
+CameraSource::CameraSource(QString deviceId) : m_deviceId(std::move(deviceId)) {}
 
 CameraSource::~CameraSource() {
     stop();
@@ -23,7 +36,7 @@ bool CameraSource::start(std::shared_ptr<LatestFrame> frames) {
     stop();
     if (!frames)
         return false;
-    const QCameraDevice device = QMediaDevices::defaultVideoInput();
+    const QCameraDevice device = cameraDevice(m_deviceId);
     if (device.isNull())
         return false;
 
