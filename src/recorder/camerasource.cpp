@@ -1,5 +1,6 @@
 #include "recorder/camerasource.h"
 
+#include "recorder/devicechoice.h"
 #include "recorder/frameconversion.h"
 
 #include <QCamera>
@@ -8,19 +9,6 @@
 #include <QMediaDevices>
 #include <QVideoFrame>
 #include <QVideoSink>
-
-namespace {
-QCameraDevice cameraDevice(const QString& id) {
-    if (id.isEmpty())
-        return QMediaDevices::defaultVideoInput();
-    const QByteArray wanted = id.toUtf8();
-    for (const QCameraDevice& device : QMediaDevices::videoInputs()) {
-        if (device.id() == wanted)
-            return device;
-    }
-    return {};
-}
-} // namespace
 
 CameraSource::CameraSource(QString deviceId) : m_deviceId(std::move(deviceId)) {}
 
@@ -36,7 +24,8 @@ bool CameraSource::start(std::shared_ptr<LatestFrame> frames) {
     stop();
     if (!frames)
         return false;
-    const QCameraDevice device = cameraDevice(m_deviceId);
+    const QCameraDevice device =
+        deviceWithId(QMediaDevices::videoInputs(), m_deviceId, QMediaDevices::defaultVideoInput());
     if (device.isNull())
         return false;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -31,6 +32,20 @@ QList<InputDevice> inputDevices(DeviceKind kind);
 // The device an empty choice stands for; none when there is no device.
 std::optional<InputDevice> defaultInputDevice(DeviceKind kind);
 std::optional<InputDevice> findInputDevice(DeviceKind kind, const QString& id);
+
+// The QCameraDevice or QAudioDevice of that ID (as text) among `devices`, or
+// `fallback` for an empty ID; a null device when there is none.
+template <typename Device>
+Device deviceWithId(const QList<Device>& devices, const QString& id, const Device& fallback) {
+    if (id.isEmpty())
+        return fallback;
+    const QByteArray wanted = id.toUtf8();
+    for (const Device& device : devices) {
+        if (device.id() == wanted)
+            return device;
+    }
+    return Device();
+}
 
 // Tests list made-up devices of the machine here (the test devices are
 // still added); an empty lister asks the machine again.

@@ -38,24 +38,13 @@ qint32 ringBytes(const QAudioFormat& format) {
     return format.bytesForDuration(ringMicroseconds);
 }
 
-// The input of that ID; the default for an empty one.
-QAudioDevice audioInput(const QString& id) {
-    if (id.isEmpty())
-        return QMediaDevices::defaultAudioInput();
-    const QByteArray wanted = id.toUtf8();
-    for (const QAudioDevice& device : QMediaDevices::audioInputs()) {
-        if (device.id() == wanted)
-            return device;
-    }
-    return {};
-}
-
 class MicrophoneSource final : public SoundSource {
 public:
     explicit MicrophoneSource(QString id) : m_id(std::move(id)) {}
 
     std::optional<Failure> open() override {
-        const QAudioDevice input = audioInput(m_id);
+        const QAudioDevice input =
+            deviceWithId(QMediaDevices::audioInputs(), m_id, QMediaDevices::defaultAudioInput());
         if (input.isNull())
             return Failure{QAudio::OpenError, QStringLiteral("No audio input device is present.")};
         m_format = recordingSoundFormat();

@@ -225,6 +225,8 @@ void TestDevicesOpts::listsFollowPlugging() {
 }
 
 void TestDevicesOpts::previewAndMeterRunOnlyWhileShown() {
+    // Listed, but no camera this machine can open.
+    m_cameras = {{u"/dev/video5"_s, u"Shelf Cam"_s, false}};
     COptionsSheet sheet;
     sheet.show();
     auto* page = sheet.findChild<CDevicesOpts*>();
@@ -245,10 +247,16 @@ void TestDevicesOpts::previewAndMeterRunOnlyWhileShown() {
         QVERIFY(!preview->isConnected());
         QCOMPARE(level->value(), 0);
     }
-    // Choosing another device restarts the preview with it.
+    // Choosing another camera restarts the preview with it.
     showDevices(sheet);
-    control<QComboBox>(sheet, u"camera"_s)->setCurrentIndex(1);
+    auto* cameras = control<QComboBox>(sheet, u"camera"_s);
+    auto* note = control<QLabel>(sheet, u"cameraNote"_s);
+    cameras->setCurrentIndex(2);
+    QVERIFY(!preview->isConnected());
+    QVERIFY(note->text().startsWith(u"The camera cannot be opened"_s));
+    cameras->setCurrentIndex(1);
     QVERIFY(preview->isConnected());
+    QCOMPARE(note->text(), QString());
     sheet.reject();
     QVERIFY(!page->isLive());
     QVERIFY(!preview->isConnected());
