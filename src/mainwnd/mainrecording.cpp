@@ -148,6 +148,7 @@ void CMainDialog::ToggleRecording(bool restart) {
     m_writer = std::make_shared<CWmvWriter>(tempVideoPath, QLatin1String(kSystemProfile),
                                             kFramesPerSecond);
     m_recorder->setWriter(m_writer);
+    m_recorder->setMicrophone(readDeviceChoice(DeviceKind::Microphone));
     m_recorder->PostThreadMessage(WM_RECORD_START);
     m_flags.recording = 1;
     setStatusText(QStringLiteral("Recording..."));

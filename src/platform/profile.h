@@ -13,6 +13,13 @@ inline constexpr char kSettingNotifyPopup[] = "NotifyPopup";
 inline constexpr char kSettingAllowAll[] = "AllowALL";
 inline constexpr char kSettingSaveSent[] = "SaveSent";
 inline constexpr char kSettingUid[] = "uid";
+// The camera and microphone chosen on the Devices page, by device ID (empty
+// for the system's default), each with the name it had when chosen, so a
+// device that has gone away can still be named.
+inline constexpr char kSettingCamera[] = "camera";
+inline constexpr char kSettingCameraName[] = "cameraName";
+inline constexpr char kSettingMicrophone[] = "microphone";
+inline constexpr char kSettingMicrophoneName[] = "microphoneName";
 
 // The per-user settings store: a QSettings in the native format under the
 // company name and the application name. On Linux this is

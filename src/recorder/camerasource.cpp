@@ -1,5 +1,6 @@
 #include "recorder/camerasource.h"
 
+#include "recorder/devicechoice.h"
 #include "recorder/frameconversion.h"
 
 #include <QCamera>
@@ -9,7 +10,7 @@
 #include <QVideoFrame>
 #include <QVideoSink>
 
-CameraSource::CameraSource() = default;
+CameraSource::CameraSource(QString deviceId) : m_deviceId(std::move(deviceId)) {}
 
 CameraSource::~CameraSource() {
     stop();
@@ -23,7 +24,8 @@ bool CameraSource::start(std::shared_ptr<LatestFrame> frames) {
     stop();
     if (!frames)
         return false;
-    const QCameraDevice device = QMediaDevices::defaultVideoInput();
+    const QCameraDevice device =
+        deviceWithId(QMediaDevices::videoInputs(), m_deviceId, QMediaDevices::defaultVideoInput());
     if (device.isNull())
         return false;
 

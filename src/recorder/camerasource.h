@@ -2,22 +2,25 @@
 
 #include "recorder/latestframe.h"
 
+#include <QString>
+
 #include <memory>
 
 class QCamera;
 class QMediaCaptureSession;
 class QVideoSink;
 
-// The default camera of the machine as a frame source. The camera's sink may
+// A camera of the machine as a frame source: the one of that ID, or the
+// default for an empty ID. The camera's sink may
 // deliver on a thread of the media framework; each picture is turned into a
 // QImage right there and only that reaches the user-interface thread.
 class CameraSource : public FrameSource {
 public:
-    CameraSource();
+    explicit CameraSource(QString deviceId = {});
     ~CameraSource() override;
 
-    // False at once when the machine has no camera or the camera reports an
-    // error on starting; never waits for the first picture.
+    // False at once when the machine has no such camera or the camera
+    // reports an error on starting; never waits for the first picture.
     bool start(std::shared_ptr<LatestFrame> frames) override;
     void stop() override;
 
@@ -25,6 +28,7 @@ public:
     static bool deviceAvailable();
 
 private:
+    QString m_deviceId;
     std::unique_ptr<QMediaCaptureSession> m_session;
     std::unique_ptr<QCamera> m_camera;
     std::unique_ptr<QVideoSink> m_sink;

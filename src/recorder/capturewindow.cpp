@@ -1,17 +1,14 @@
 #include "recorder/capturewindow.h"
 
+#include "app/clientcore.h"
+#include "platform/messagebox.h"
 #include "recorder/camerasource.h"
+#include "recorder/devicechoice.h"
 #include "recorder/frameconversion.h"
 #include "recorder/latestframe.h"
 #include "recorder/testpattern.h"
 
 #include <QPainter>
-
-namespace {
-bool testPatternWanted() {
-    return qEnvironmentVariable("CLIPNOTE_CAMERA") == QLatin1String("test");
-}
-} // namespace
 
 CCaptureWindow::CCaptureWindow(QWidget* parent)
     : QWidget(parent), m_frames(std::make_shared<LatestFrame>()),
@@ -27,12 +24,27 @@ CCaptureWindow::~CCaptureWindow() {
 }
 
 bool CCaptureWindow::connectDriver() {
+    const DeviceChoice chosen = readDeviceChoice(DeviceKind::Camera);
+    if (chosen.id.isEmpty())
+        return connectDevice(QString());
+    if (connectDevice(chosen.id))
+        return true;
+    // Said before the default camera is shown, so no one records with
+    // another camera than the one they chose unawares.
+    showMessageBox(window(), deviceUnavailableText(DeviceKind::Camera, chosen.shownName()),
+                   ClientCore::applicationTitle(), QMessageBox::Warning);
+    return connectDevice(QString());
+}
+
+bool CCaptureWindow::connectDevice(const QString& cameraId) {
     disconnectDriver();
     std::unique_ptr<FrameSource> source;
-    if (testPatternWanted())
+    const bool pattern = testDeviceWanted(DeviceKind::Camera) &&
+                         (cameraId.isEmpty() || cameraId == QLatin1String(kTestPatternId));
+    if (pattern)
         source = std::make_unique<TestPatternSource>();
     else
-        source = std::make_unique<CameraSource>();
+        source = std::make_unique<CameraSource>(cameraId);
     if (!source->start(m_frames))
         return false;
     m_source = std::move(source);
@@ -40,7 +52,7 @@ bool CCaptureWindow::connectDriver() {
 }
 
 bool CCaptureWindow::driverAvailable() {
-    return testPatternWanted() || CameraSource::deviceAvailable();
+    return testDeviceWanted(DeviceKind::Camera) || CameraSource::deviceAvailable();
 }
 
 void CCaptureWindow::disconnectDriver() {

@@ -12,11 +12,11 @@ class FrameSource;
 class LatestFrame;
 
 // The main window's webcam preview: a child window at (4, 10), 320 x 240,
-// hidden until a recording gesture shows it. It connects to the default
-// camera, or to a synthetic moving test pattern when the environment variable
-// CLIPNOTE_CAMERA is "test". Each grab takes the newest picture, turns it
-// into the recorder's 320 x 240 bottom-up BGR frame, shows it and hands it to
-// the frame callback before returning.
+// hidden until a recording gesture shows it. It connects to the camera chosen
+// on the Devices page, else to the default camera, or to a synthetic moving
+// test pattern when the environment variable CLIPNOTE_CAMERA is "test". Each grab takes the newest
+// picture, turns it into the recorder's 320 x 240 bottom-up BGR frame, shows it and hands it to the
+// frame callback before returning.
 class CCaptureWindow : public QWidget {
     Q_OBJECT
 
@@ -31,10 +31,15 @@ public:
     explicit CCaptureWindow(QWidget* parent = nullptr);
     ~CCaptureWindow() override;
 
-    // Opens the camera (or the test pattern) without waiting for its first
-    // picture. False when there is no camera or it cannot start; nothing is
-    // shown then. Connecting again first lets go of the current camera.
+    // Opens the chosen camera (or the test pattern) without waiting for its
+    // first picture. A chosen camera that is missing or cannot start is named
+    // in a message and the default one is opened. False when there is no
+    // camera or it cannot start; nothing is shown then. Connecting again
+    // first lets go of the current camera.
     bool connectDriver();
+    // Opens the camera of that ID from inputDevices(DeviceKind::Camera), or
+    // the default for an empty ID, without a message.
+    bool connectDevice(const QString& cameraId);
     void disconnectDriver();
     bool isConnected() const { return m_source != nullptr; }
     // Whether connectDriver() has a camera (or the test pattern) to open,

@@ -79,6 +79,11 @@ void RecordSound::waitUntilStopped() {
         taken->Close();
 }
 
+void RecordSound::setMicrophone(const DeviceChoice& choice) {
+    std::lock_guard lock(m_writerMutex);
+    m_microphone = choice;
+}
+
 void RecordSound::setSourceFactory(SourceFactory factory) {
     m_sourceFactory = factory ? std::move(factory) : SourceFactory(&SoundSource::createDefault);
 }
@@ -119,29 +124,44 @@ void RecordSound::startCapture() {
     if (m_recording.load() == 1)
         return;
     m_finished = 0;
-    m_source = m_sourceFactory();
-    if (const auto failure = m_source->open()) {
-        reportFailure("Open", *failure);
-        closeSource();
-        return;
+    DeviceChoice microphone;
+    {
+        std::lock_guard lock(m_writerMutex);
+        microphone = m_microphone;
     }
+    if (!microphone.id.isEmpty()) {
+        if (beginCapture(SoundSource::create(microphone.id), false))
+            return;
+        // Said before the default starts, so no one records in silence
+        // unawares or with the wrong microphone.
+        showAlert(deviceUnavailableText(DeviceKind::Microphone, microphone.shownName()),
+                  ClientCore::applicationTitle(), AlertIcon::Warning);
+    }
+    beginCapture(m_sourceFactory(), true);
+}
+
+bool RecordSound::beginCapture(std::unique_ptr<SoundSource> source, bool reportFailures) {
+    const auto fail = [&](const char* step, const SoundSource::Failure& failure) {
+        if (reportFailures)
+            reportFailure(step, failure);
+        closeSource();
+        return false;
+    };
+    m_source = std::move(source);
+    if (const auto failure = m_source->open())
+        return fail("Open", *failure);
     m_blocks = std::make_unique<SoundBlocks>(
         m_source->format(),
         [this](const unsigned char* block, int byteCount) { handOver(block, byteCount); });
-    if (!m_blocks->valid()) {
-        reportFailure("Open", SoundSource::unusableFormat());
-        closeSource();
-        return;
-    }
+    if (!m_blocks->valid())
+        return fail("Open", SoundSource::unusableFormat());
     // A device that fails to start is closed again, so the next recording
     // opens it afresh.
-    if (const auto failure = m_source->start()) {
-        reportFailure("Start", *failure);
-        closeSource();
-        return;
-    }
+    if (const auto failure = m_source->start())
+        return fail("Start", *failure);
     connect(m_source->device(), &QIODevice::readyRead, m_receiver.get(), [this] { readSound(); });
     m_recording = 1;
+    return true;
 }
 
 void RecordSound::stopCapture() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recorder/devicechoice.h"
 #include "recorder/soundsource.h"
 
 #include <QThread>
@@ -21,7 +22,7 @@ class SoundBlocks;
 // started on the first recording and runs until the object is destroyed.
 //
 // The session, for each recording: CreateThread() unless threadCreated(),
-// setWriter(), post WM_RECORD_START. To stop: post WM_RECORD_STOP and
+// setWriter(), setMicrophone(), post WM_RECORD_START. To stop: post WM_RECORD_STOP and
 // WM_RECORD_END, call waitUntilStopped(), then drop its own reference to the
 // writer, which finishes the file.
 //
@@ -71,8 +72,13 @@ public:
     // 0 from each start until the end message has been handled.
     int finished() const { return m_finished.load(); }
 
-    // The source of each capture; the default follows CLIPNOTE_MICROPHONE.
-    // Both are set while no capture runs.
+    // The microphone chosen for the next recording; an empty ID leaves it to
+    // the source factory. A chosen microphone that cannot be opened or
+    // started is named in a message and the factory's source is used.
+    void setMicrophone(const DeviceChoice& choice);
+
+    // The source of each capture without a chosen microphone; the default
+    // follows CLIPNOTE_MICROPHONE. Both are set while no capture runs.
     void setSourceFactory(SourceFactory factory);
     void setHandOverTap(HandOverTap tap);
     void setHandOverDoneTap(HandOverDoneTap tap);
@@ -86,6 +92,9 @@ private:
     // These run on the audio thread.
     void handleMessage(int message);
     void startCapture();
+    // Opens and starts the source; on failure closes it again, telling the
+    // user only when asked to.
+    bool beginCapture(std::unique_ptr<SoundSource> source, bool reportFailures);
     void stopCapture();
     void endCapture();
     void readSound();
@@ -102,6 +111,7 @@ private:
     std::condition_variable m_handOverDone;
     std::shared_ptr<CWmvWriter> m_writer;
     bool m_handingOver = false;
+    DeviceChoice m_microphone; // guarded by m_writerMutex too
 
     SourceFactory m_sourceFactory;
     HandOverTap m_tap;

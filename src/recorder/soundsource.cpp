@@ -1,11 +1,15 @@
 #include "recorder/soundsource.h"
 
+#include "recorder/devicechoice.h"
 #include "recorder/soundblocks.h"
 #include "recorder/testtone.h"
 
 #include <QAudioDevice>
 #include <QAudioSource>
 #include <QMediaDevices>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -36,8 +40,11 @@ qint32 ringBytes(const QAudioFormat& format) {
 
 class MicrophoneSource final : public SoundSource {
 public:
+    explicit MicrophoneSource(QString id) : m_id(std::move(id)) {}
+
     std::optional<Failure> open() override {
-        const QAudioDevice input = QMediaDevices::defaultAudioInput();
+        const QAudioDevice input =
+            deviceWithId(QMediaDevices::audioInputs(), m_id, QMediaDevices::defaultAudioInput());
         if (input.isNull())
             return Failure{QAudio::OpenError, QStringLiteral("No audio input device is present.")};
         m_format = recordingSoundFormat();
@@ -72,6 +79,7 @@ public:
     }
 
 private:
+    QString m_id;
     QAudioFormat m_format;
     std::unique_ptr<QAudioSource> m_input;
     QIODevice* m_device = nullptr; // belongs to m_input
@@ -120,10 +128,28 @@ std::unique_ptr<SoundSource> SoundSource::createDefault() {
     return createMicrophone();
 }
 
+std::unique_ptr<SoundSource> SoundSource::create(const QString& deviceId) {
+    if (deviceId.isEmpty())
+        return createDefault();
+    if (deviceId == QLatin1String(kTestToneId) && testDeviceWanted(DeviceKind::Microphone))
+        return createTestTone(recordingSoundFormat());
+    return std::make_unique<MicrophoneSource>(deviceId);
+}
+
 std::unique_ptr<SoundSource> SoundSource::createMicrophone() {
-    return std::make_unique<MicrophoneSource>();
+    return std::make_unique<MicrophoneSource>(QString());
 }
 
 std::unique_ptr<SoundSource> SoundSource::createTestTone(const QAudioFormat& format) {
     return std::make_unique<ToneSource>(format);
+}
+
+float SoundSource::peakLevel(const QAudioFormat& format, const char* data, qint64 size) {
+    const int sampleBytes = format.bytesPerSample();
+    if (sampleBytes <= 0 || !data)
+        return 0;
+    float peak = 0;
+    for (qint64 at = 0; at + sampleBytes <= size; at += sampleBytes)
+        peak = std::max(peak, std::abs(format.normalizedSampleValue(data + at)));
+    return std::min(peak, 1.0f);
 }

@@ -82,14 +82,15 @@ void TestOptionsSheet::pagesInOrder() {
     COptionsSheet sheet;
     QCOMPARE(sheet.windowTitle(), u"Settings"_s);
     QTabWidget* tabs = sheet.tabWidget();
-    QCOMPARE(tabs->count(), 4);
-    const QStringList titles{u"Version"_s, u"Security"_s, u"Sending"_s, u"Receiving"_s};
-    for (int i = 0; i < 4; ++i)
+    QCOMPARE(tabs->count(), 5);
+    const QStringList titles{u"Version"_s, u"Security"_s, u"Sending"_s, u"Receiving"_s,
+                             u"Devices"_s};
+    for (int i = 0; i < 5; ++i)
         QCOMPARE(tabs->tabText(i), titles[i]);
     sheet.show();
     QCOMPARE(tabs->currentIndex(), 0);
     QVERIFY(sheet.page(0)->initialised());
-    for (int i = 1; i < 4; ++i)
+    for (int i = 1; i < 5; ++i)
         QVERIFY(!sheet.page(i)->initialised());
     // OK, Cancel and a disabled Apply, left to right.
     const auto* ok = control<QPushButton>(sheet, u"ok"_s);

@@ -2,12 +2,14 @@
 #include "mainwnd/maindialog.h"
 #include "mainwnd/recordindicator.h"
 #include "mediaprobe.h"
+#include "platform/alert.h"
 #include "platform/helpers.h"
 #include "platform/messagebox.h"
 #include "platform/messages.h"
 #include "platform/resources.h"
 #include "platform/tempfolder.h"
 #include "recorder/capturewindow.h"
+#include "recorder/devicechoice.h"
 #include "recorder/wmvwriter.h"
 #include "service/sendreceiveworker.h"
 #include "store/lists/contactlist.h"
@@ -78,6 +80,8 @@ private Q_SLOTS:
     void frameWriteFailureIsShownAndFilesNothing_data();
     void frameWriteFailureIsShownAndFilesNothing();
     void videoFinishedBeforeTheSavingWorkerLooks();
+    void chosenDeviceGoneFallsBackWithAMessage_data();
+    void chosenDeviceGoneFallsBackWithAMessage();
     void screenshots();
 
 private:
@@ -540,6 +544,67 @@ void TestRecording::videoFinishedBeforeTheSavingWorkerLooks() {
     QTRY_COMPARE(outboxFiles(m_folder).size(), 1);
     QCOMPARE(QFileInfo(m_folder + "/Outbox/" + outboxFiles(m_folder).front()).size(), size);
     releaseSpace();
+}
+
+void TestRecording::chosenDeviceGoneFallsBackWithAMessage_data() {
+    QTest::addColumn<bool>("camera");
+    QTest::addColumn<bool>("microphone");
+    QTest::newRow("camera") << true << false;
+    QTest::newRow("microphone") << false << true;
+    QTest::newRow("both") << true << true;
+}
+
+void TestRecording::chosenDeviceGoneFallsBackWithAMessage() {
+    QFETCH(bool, camera);
+    QFETCH(bool, microphone);
+    if (camera)
+        QVERIFY(writeDeviceChoice(DeviceKind::Camera, {"/dev/video9", "Old Cam"}));
+    if (microphone)
+        QVERIFY(writeDeviceChoice(DeviceKind::Microphone, {"alsa_input.gone", "Old Mic"}));
+    auto forget = qScopeGuard([] {
+        writeDeviceChoice(DeviceKind::Camera, {});
+        writeDeviceChoice(DeviceKind::Microphone, {});
+    });
+    // The audio thread tells of its microphone as the program does, in a box.
+    installAlertBoxes();
+    auto quiet = qScopeGuard([] { setAlertHandler({}); });
+    QList<MessageBoxCall> boxes;
+    setMessageBoxHook([&boxes](const MessageBoxCall& call) {
+        boxes.append(call);
+        return QMessageBox::Ok;
+    });
+    signIn();
+    selectContacts({"bob"});
+    pressSpace();
+    QTRY_VERIFY(m_dialog->flags().recording.load() == 1);
+    QTRY_COMPARE(boxes.size(), int(camera) + int(microphone));
+    QStringList texts;
+    for (const MessageBoxCall& box : std::as_const(boxes)) {
+        texts.append(box.text);
+        QCOMPARE(box.caption, ClientCore::applicationTitle());
+        QCOMPARE(box.icon, QMessageBox::Warning);
+    }
+    QCOMPARE(texts.contains(deviceUnavailableText(DeviceKind::Camera, "Old Cam")), camera);
+    QCOMPARE(texts.contains(deviceUnavailableText(DeviceKind::Microphone, "Old Mic")), microphone);
+    // The default devices record: pictures and sound, not black and silence.
+    waitForRecordedMs(1500);
+    releaseSpace();
+    QTRY_COMPARE(outboxFiles(m_folder).size(), 2);
+    const QString video = m_folder + "/Outbox/" + outboxFiles(m_folder).front();
+    const Probe info = probe(video);
+    QCOMPARE(info.errors, QString());
+    const Stream* pictures = info.stream(QStringLiteral("video"));
+    QVERIFY(pictures);
+    QVERIFY(pictures->decoded > 0);
+    const Stream* audio = info.stream(QStringLiteral("audio"));
+    QVERIFY(audio);
+    QVERIFY(audio->decoded > 0);
+    QVERIFY2(audio->end > pictures->end / 2, qPrintable(QString::number(audio->end)));
+    const QPair<double, double> silence = longestSilence(video, *audio, 0.0);
+    QVERIFY2(
+        silence.first < 0 || silence.second - silence.first < audio->end / 2,
+        qPrintable(QStringLiteral("quiet from %1 to %2").arg(silence.first).arg(silence.second)));
+    QCOMPARE(boxes.size(), int(camera) + int(microphone));
 }
 
 void TestRecording::screenshots() {

@@ -1,12 +1,14 @@
 #include "store/options/optionssheet.h"
 
 #include "store/options/aboutzeb.h"
+#include "store/options/devicesopts.h"
 #include "store/options/notifysettings.h"
 #include "store/options/securityopts.h"
 #include "store/options/sendopts.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -14,6 +16,8 @@ COptionsSheet::COptionsSheet(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Settings"));
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("pages"));
+    // Every page's tab in sight: the sheet is made wide enough for all.
+    m_tabs->tabBar()->setUsesScrollButtons(false);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("ok"));
@@ -41,6 +45,7 @@ COptionsSheet::COptionsSheet(QWidget* parent) : QDialog(parent) {
     AddPage(new CSecurityOpts);
     AddPage(new CSendOpts);
     AddPage(new CNotifySettings);
+    AddPage(new CDevicesOpts);
     m_tabs->setCurrentIndex(0);
 }
 

@@ -6,8 +6,8 @@
 class COptionsPage;
 class QTabWidget;
 
-// The Options sheet "Settings": Version, Security, Sending and Receiving, the
-// first shown at opening. OK lets every page the user has shown write its
+// The Options sheet "Settings": Version, Security, Sending, Receiving and
+// Devices, the first shown at opening. OK lets every page the user has shown write its
 // value; Cancel writes nothing; Apply is there but always disabled.
 class COptionsSheet : public QDialog {
     Q_OBJECT
