@@ -12,13 +12,13 @@ class QVideoFrame;
 class QVideoSink;
 
 // The player of the main window's preview area. The main window drives it
-// with two settings only: the path of the message to play ("" stops and
-// clears the player) and whether the picture fills the whole area. A file
-// that cannot be played shows the player's own error text in its place.
-// Frames are painted by the player itself, so it works the same on every
-// display, including none. Under the picture stand the controls
-// (PlayerControls), shown while a message is set and plays; a file that
-// cannot be played has none.
+// with two settings: the path of the message to play ("" stops and clears
+// the player) and whether the picture fills the whole area; the user drives
+// it with the controls under the picture (PlayerControls), which the window
+// also hands Enter and the arrows. A file that cannot be played shows the
+// player's own error text in its place, without controls. Frames are
+// painted by the player itself, so it works the same on every display,
+// including none.
 class COcx1 : public QWidget {
     Q_OBJECT
 
