@@ -163,6 +163,11 @@ void CMainDialog::createControls() {
         [this](int, const QString& text, bool selected) { onInboxItemChanged(text, selected); });
     connect(m_sent, &CFolderList::itemChanged, this,
             [this](int, const QString& text, bool selected) { onSentItemChanged(text, selected); });
+    // A click on the message already selected plays it again from the start.
+    connect(m_inbox, &CFolderList::selectedRowClicked, this,
+            [this](int, const QString& text) { playItem(text, true); });
+    connect(m_sent, &CFolderList::selectedRowClicked, this,
+            [this](int, const QString& text) { playItem(text, false); });
     connect(m_contacts, &CFolderList::itemChanged, this,
             [this] { m_timers.start(kTimerContactRepaint, kPeriodContactRepaintMs); });
 

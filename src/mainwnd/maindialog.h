@@ -185,6 +185,8 @@ private:
     bool writeFrame(const unsigned char* frame);
     QRect indicatorRect() const;
     bool handleKey(QKeyEvent* event);
+    // Enter, Left and Right for the player; true when it took the key.
+    bool playerKey(QKeyEvent* event);
     void releasePointer();
 
     WindowTimers m_timers{this};

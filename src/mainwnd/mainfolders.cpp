@@ -15,7 +15,10 @@
 #include "store/lists/sentlist.h"
 #include "store/messagestore.h"
 #include "store/player/ocx1.h"
+#include "store/player/playercontrols.h"
 #include "store/storenames.h"
+
+#include <QApplication>
 
 std::array<CFolderList*, 4> CMainDialog::folderLists() const {
     return {m_inbox, m_outbox, m_sent, m_contacts};
@@ -80,6 +83,19 @@ void CMainDialog::stopPlayer() {
     m_player->setURL(QString());
     m_player->hide();
     m_flags.playerShown = 0;
+}
+
+bool CMainDialog::playerKey(QKeyEvent* event) {
+    if (!m_flags.playerShown.load() || m_player->isHidden())
+        return false;
+    // The keys reach the player from the list that plays it and from the
+    // window itself. Up, Down and Delete stay with the list, which has no
+    // use for Enter or the arrows across; the tab row keeps its arrows and
+    // the web panel its keys.
+    const QWidget* focus = QApplication::focusWidget();
+    const bool fromList = !focus || focus == this || m_inbox->isAncestorOf(focus) ||
+                          m_sent->isAncestorOf(focus) || m_player->isAncestorOf(focus);
+    return fromList && m_player->controls()->handleKey(event);
 }
 
 void CMainDialog::markRead(const QString& inboxName) {

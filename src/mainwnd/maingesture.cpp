@@ -98,9 +98,12 @@ bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         // The space bar belongs to the gesture: a focused button must not
         // be clicked, nor a list changed, by the key that records.
-        if (widget->window() == this && (widget == focus || (!focus && widget == this)) &&
-            handleKey(key) && key->key() == Qt::Key_Space)
-            return true;
+        if (widget->window() == this && (widget == focus || (!focus && widget == this))) {
+            if (handleKey(key) && key->key() == Qt::Key_Space)
+                return true;
+            if (playerKey(key))
+                return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -23,13 +23,17 @@
 #include "store/lists/sentlist.h"
 #include "store/options/optionssheet.h"
 #include "store/player/ocx1.h"
+#include "store/player/playercontrols.h"
 #include "testenvironment.h"
+#include "testmessage.h"
 
 #include <QApplication>
+#include <QAudioOutput>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -37,6 +41,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 #include <atomic>
 #include <condition_variable>
@@ -152,7 +157,13 @@ private Q_SLOTS:
     void closingWaitsForCycle();
     void aboutFromWindowMenu();
     void optionsButtonOpensSheet();
+    void clickOnSelectedRowPlaysAgain();
+    void playerKeys_data();
+    void playerKeys();
+    void spaceRecordsWhateverHasFocus_data();
+    void spaceRecordsWhateverHasFocus();
     void screenshot();
+    void playerScreenshot();
 
 private:
     void signIn();
@@ -163,6 +174,10 @@ private:
     void waitForHeldUpload();
     void showTab(int tab);
     void selectContacts(const QStringList& ids);
+    // Bob's Inbox message becomes a real one of that many seconds, playing
+    // once signed in and selected.
+    void playRealMessage(int seconds);
+    QMediaPlayer* media() const { return m_dialog->player()->mediaPlayer(); }
     QImage onScreen() const;
     TestEnvironment m_env;
     ClientCore* m_core = nullptr;
@@ -244,6 +259,17 @@ void TestMainWindow::selectContacts(const QStringList& ids) {
         if (ids.contains(contacts->userIdAt(row)))
             QTest::mouseClick(contacts->viewport(), Qt::LeftButton, Qt::ControlModifier,
                               contacts->rowRect(row).center());
+}
+
+void TestMainWindow::playRealMessage(int seconds) {
+    QVERIFY(writeMessage(m_folder + "/Inbox/bob;200.wmv", seconds));
+    signIn();
+    CInBoxList* inbox = m_dialog->inboxList();
+    QCOMPARE(inbox->textAt(0), QStringLiteral("bob;200.wmv"));
+    QTest::mouseClick(inbox->viewport(), Qt::LeftButton, {}, inbox->rowRect(0).center());
+    QTRY_COMPARE_WITH_TIMEOUT(media()->mediaStatus(), QMediaPlayer::BufferedMedia, 10000);
+    QTRY_COMPARE(media()->playbackState(), QMediaPlayer::PlayingState);
+    QVERIFY(m_dialog->player()->controls()->isVisible());
 }
 
 // What the window last painted, as it stands on the screen.
@@ -714,6 +740,120 @@ void TestMainWindow::optionsButtonOpensSheet() {
     QCOMPARE(caption, QStringLiteral("Settings"));
 }
 
+void TestMainWindow::clickOnSelectedRowPlaysAgain() {
+    playRealMessage(2);
+    CInBoxList* inbox = m_dialog->inboxList();
+    QTRY_COMPARE_WITH_TIMEOUT(media()->mediaStatus(), QMediaPlayer::EndOfMedia, 15000);
+    QCOMPARE(media()->playbackState(), QMediaPlayer::StoppedState);
+    QSignalSpy positions(media(), &QMediaPlayer::positionChanged);
+    QTest::mouseClick(inbox->viewport(), Qt::LeftButton, {}, inbox->rowRect(0).center());
+    QCOMPARE(inbox->selectedRowNumbers(), QList<int>{0});
+    QCOMPARE(m_dialog->player()->url(), m_folder + "/Inbox/bob;200.wmv");
+    QTRY_COMPARE(media()->playbackState(), QMediaPlayer::PlayingState);
+    QTRY_VERIFY(!positions.isEmpty() && positions.first().first().toLongLong() < 1000);
+}
+
+void TestMainWindow::playerKeys_data() {
+    QTest::addColumn<QString>("focus"); // the object name of the widget with the focus
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("playing");                   // the message in the player afterwards
+    QTest::addColumn<QMediaPlayer::PlaybackState>("state"); // that of bob's message
+    QTest::addColumn<qint64>("position");                   // -1: not looked at
+    QTest::addColumn<int>("tab");
+    const QString bob = "bob;200.wmv";
+    const auto paused = QMediaPlayer::PausedState;
+    const auto playing = QMediaPlayer::PlayingState;
+    QTest::newRow("Enter in the list plays")
+        << "inbox" << int(Qt::Key_Return) << bob << playing << -1LL << 0;
+    QTest::newRow("Right in the list seeks on")
+        << "inbox" << int(Qt::Key_Right) << bob << paused << 11000LL << 0;
+    QTest::newRow("Left in the list seeks back")
+        << "inbox" << int(Qt::Key_Left) << bob << paused << 1000LL << 0;
+    QTest::newRow("Enter with the focus on the window")
+        << "" << int(Qt::Key_Enter) << bob << playing << -1LL << 0;
+    // The list keeps its own keys, and so do the tabs.
+    QTest::newRow("Down in the list selects the next message")
+        << "inbox" << int(Qt::Key_Down) << "carol;100.wmv" << paused << -1LL << 0;
+    QTest::newRow("Right on the tabs shows the next tab")
+        << "tabs" << int(Qt::Key_Right) << "" << paused << -1LL << 1;
+}
+
+void TestMainWindow::playerKeys() {
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(QString, playing);
+    QFETCH(QMediaPlayer::PlaybackState, state);
+    QFETCH(qint64, position);
+    QFETCH(int, tab);
+    playRealMessage(12);
+    PlayerControls* controls = m_dialog->player()->controls();
+    controls->togglePlay();
+    QTRY_COMPARE(media()->playbackState(), QMediaPlayer::PausedState);
+    controls->seekTo(6000);
+    QTRY_VERIFY(qAbs(media()->position() - 6000) < 300);
+    QWidget* target = m_dialog.get();
+    if (focus.isEmpty()) {
+        if (QWidget* focused = QApplication::focusWidget())
+            focused->clearFocus();
+    } else {
+        target = m_dialog->findChild<QWidget*>(focus);
+        target->setFocus();
+    }
+    QTRY_COMPARE(QApplication::focusWidget(), focus.isEmpty() ? nullptr : target);
+    QTest::keyClick(target, Qt::Key(key));
+    QCOMPARE(m_dialog->player()->url(),
+             playing.isEmpty() ? QString() : m_folder + "/Inbox/" + playing);
+    QCOMPARE(m_dialog->currentTab(), tab);
+    if (playing != QLatin1String("bob;200.wmv"))
+        return;
+    QTRY_COMPARE(media()->playbackState(), state);
+    if (position >= 0)
+        QTRY_VERIFY2(qAbs(media()->position() - position) < 300,
+                     qPrintable(QString::number(media()->position())));
+}
+
+void TestMainWindow::spaceRecordsWhateverHasFocus_data() {
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<bool>("pauseClicked"); // with the mouse, before the space bar
+    QTest::newRow("list") << "inbox" << false;
+    QTest::newRow("list, after a click on pause") << "inbox" << true;
+    QTest::newRow("tabs") << "tabs" << false;
+    QTest::newRow("Options button") << "options" << false;
+    QTest::newRow("web panel") << "webPanel" << false;
+}
+
+void TestMainWindow::spaceRecordsWhateverHasFocus() {
+    QFETCH(QString, focus);
+    QFETCH(bool, pauseClicked);
+    playRealMessage(12);
+    auto* target = m_dialog->findChild<QWidget*>(focus);
+    target->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), target);
+    const QList<QToolButton*> buttons =
+        m_dialog->player()->controls()->findChildren<QToolButton*>();
+    QVERIFY(buttons.size() >= 4);
+    if (pauseClicked) {
+        QTest::mouseClick(m_dialog->player()->controls()->findChild<QToolButton*>("playPause"),
+                          Qt::LeftButton);
+        // The click was the button's; the focus stayed where it was.
+        QTRY_COMPARE(media()->playbackState(), QMediaPlayer::PausedState);
+        QCOMPARE(QApplication::focusWidget(), target);
+    }
+    std::vector<std::unique_ptr<QSignalSpy>> pressed;
+    for (QToolButton* button : buttons)
+        pressed.push_back(std::make_unique<QSignalSpy>(button, &QToolButton::pressed));
+    // Held: the key repeats as the keyboard would.
+    QTest::keyPress(target, Qt::Key_Space);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
+    QCoreApplication::sendEvent(target, &repeat);
+    QCOMPARE(m_dialog->flags().gestureActive.load(), 1);
+    QCOMPARE(m_dialog->statusText(), QStringLiteral("Start in 3 seconds..."));
+    QTest::keyRelease(target, Qt::Key_Space);
+    QTRY_COMPARE(m_dialog->flags().gestureActive.load(), 0);
+    for (const auto& spy : pressed)
+        QCOMPARE(spy->count(), 0);
+}
+
 void TestMainWindow::screenshot() {
     signIn();
     m_dialog->resize(760, 600);
@@ -730,6 +870,25 @@ void TestMainWindow::screenshot() {
         for (int x = 0; x < shot.width(); x += 4)
             colours.insert(shot.pixel(x, y));
     QVERIFY(colours.size() > 20);
+}
+
+void TestMainWindow::playerScreenshot() {
+    playRealMessage(12);
+    m_dialog->resize(760, 600);
+    QTRY_VERIFY_WITH_TIMEOUT(media()->position() >= 4000, 15000);
+    QVERIFY(!m_dialog->player()->pictureRect().isNull());
+    PlayerControls* controls = m_dialog->player()->controls();
+    QVERIFY(controls->isVisible());
+    QVERIFY(controls->timeText().endsWith(QLatin1String(" / 0:12")));
+    const QImage shot = m_dialog->grab().toImage();
+    const QString path =
+        QDir(QCoreApplication::applicationDirPath())
+            .filePath("mainwindow-player-" + QGuiApplication::platformName() + ".png");
+    QVERIFY(shot.save(path));
+    // The controls are drawn under the picture, inside the preview area.
+    const QRect bar(controls->mapTo(m_dialog.get(), QPoint(0, 0)), controls->size());
+    QVERIFY(CMainDialog::previewRect().contains(bar));
+    QCOMPARE(bar.bottom(), CMainDialog::previewRect().bottom());
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,6 +1,7 @@
-#include "recorder/wmvwriter.h"
 #include "store/player/ocx1.h"
+#include "store/player/playercontrols.h"
 #include "testenvironment.h"
+#include "testmessage.h"
 
 #include <QLabel>
 #include <QSignalSpy>
@@ -8,43 +9,11 @@
 #include <QVideoFrame>
 #include <QVideoSink>
 
-#include <atomic>
-#include <memory>
-
 using namespace Qt::StringLiterals;
 
 namespace {
-
-constexpr int kWidth = 320;
-constexpr int kHeight = 240;
-
-// A two-second message written by the program's own writer: a bright bar
-// moving over a dark picture, with a quiet hum.
-bool writeMessage(const QString& path) {
-    auto now = std::make_shared<std::atomic<std::uint32_t>>(1000);
-    CWmvWriter writer(path, u"{29B00C2B-09A9-48BD-AD09-CDAE117D1DA7}"_s, 20,
-                      [now] { return now->load(); });
-    QByteArray frame(kWidth * kHeight * 3, '\0');
-    const QByteArray sound(1102, char(128 + 8)); // 50 ms of 8-bit mono at 22,050 Hz
-    for (int i = 0; i < 40; ++i) {
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x) {
-                const bool bar = x >= i * 8 && x < i * 8 + 24;
-                char* p = frame.data() + (y * kWidth + x) * 3;
-                p[0] = p[1] = p[2] = char(bar ? 230 : 40);
-            }
-        if (writer.WriteFrame(kWidth, kHeight, reinterpret_cast<const unsigned char*>(frame.data()),
-                              24) != S_OK)
-            return false;
-        if (writer.WriteAudio(reinterpret_cast<const unsigned char*>(sound.data()),
-                              int(sound.size())) != S_OK)
-            return false;
-        now->fetch_add(50);
-    }
-    writer.Close();
-    return QFileInfo(path).size() > 0;
-}
-
+constexpr int kWidth = testmessage::kWidth;
+constexpr int kHeight = testmessage::kHeight;
 } // namespace
 
 class TestOcx1 : public QObject {
@@ -97,7 +66,11 @@ void TestOcx1::playsMessage() {
     QCOMPARE(frame.size(), QSize(kWidth, kHeight));
     QVERIFY(m_player->errorText().isEmpty());
     QVERIFY(!errorLabel()->isVisible());
-    QTRY_COMPARE(m_player->pictureRect(), m_player->rect());
+    // The picture stands above the controls, as high as the area there.
+    QVERIFY(m_player->controls()->isVisible());
+    QCOMPARE(m_player->pictureArea(), QRect(0, 0, kWidth, kHeight - PlayerControls::kHeight));
+    QCOMPARE(m_player->controls()->geometry().top(), m_player->pictureArea().bottom() + 1);
+    QTRY_COMPARE(m_player->pictureRect().height(), m_player->pictureArea().height());
     // It plays through to the end of the message.
     QTRY_COMPARE_WITH_TIMEOUT(m_player->mediaStatus(), QMediaPlayer::EndOfMedia, 15000);
     QVERIFY(frames.count() > 10);
@@ -110,6 +83,7 @@ void TestOcx1::emptyUrlStopsAndClears() {
     QVERIFY(m_player->url().isEmpty());
     QVERIFY(!m_player->playing());
     QTRY_COMPARE(m_player->mediaStatus(), QMediaPlayer::NoMedia);
+    QVERIFY(m_player->controls()->isHidden());
     // Clearing an empty player is harmless.
     m_player->setURL(QString());
     QVERIFY(!m_player->playing());
@@ -128,9 +102,9 @@ void TestOcx1::sameUrlPlaysAgain() {
 void TestOcx1::stretchToFit_data() {
     QTest::addColumn<bool>("stretch");
     QTest::addColumn<QRect>("picture");
-    // A 4:3 message in a wider area.
-    QTest::newRow("fills the area") << true << QRect(0, 0, 400, 240);
-    QTest::newRow("keeps the proportions") << false << QRect(40, 0, 320, 240);
+    // A 4:3 message in a wider area, above the controls.
+    QTest::newRow("fills the area") << true << QRect(0, 0, 400, 212);
+    QTest::newRow("keeps the proportions") << false << QRect(59, 0, 282, 212);
 }
 
 void TestOcx1::stretchToFit() {
@@ -177,6 +151,9 @@ void TestOcx1::unplayableFile() {
     QVERIFY(!m_player->errorText().isEmpty());
     QCOMPARE(errorLabel()->text(), m_player->errorText());
     QVERIFY(errorLabel()->isVisible());
+    // The reason fills the area; there is nothing to control.
+    QVERIFY(m_player->controls()->isHidden());
+    QCOMPARE(errorLabel()->geometry(), m_player->rect());
     QCOMPARE(m_player->url(), path);
 
     // The next message plays in the same player, without the old error.
@@ -184,6 +161,7 @@ void TestOcx1::unplayableFile() {
     m_player->setURL(m_message);
     QVERIFY(m_player->errorText().isEmpty());
     QVERIFY(!errorLabel()->isVisible());
+    QVERIFY(m_player->controls()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(frames.count() > 0, 10000);
 }
 

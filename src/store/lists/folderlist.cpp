@@ -14,10 +14,12 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QThread>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 // The grid line under every row.
@@ -262,6 +264,22 @@ void CFolderList::keyPressEvent(QKeyEvent* event) {
         DeleteSelected();
         event->accept();
     }
+}
+
+void CFolderList::mousePressEvent(QMouseEvent* event) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    const bool plain = event->button() == Qt::LeftButton && event->modifiers() == Qt::NoModifier;
+    m_pressedSelectedRow =
+        plain && index.isValid() && isRowSelected(index.row()) ? index.row() : -1;
+    QTreeView::mousePressEvent(event);
+}
+
+void CFolderList::mouseReleaseEvent(QMouseEvent* event) {
+    QTreeView::mouseReleaseEvent(event);
+    const int row = std::exchange(m_pressedSelectedRow, -1);
+    if (row >= 0 && event->button() == Qt::LeftButton &&
+        indexAt(event->position().toPoint()).row() == row && selectedRowNumbers() == QList{row})
+        emit selectedRowClicked(row, textAt(row));
 }
 
 void CFolderList::contextMenuEvent(QContextMenuEvent* event) {

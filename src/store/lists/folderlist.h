@@ -80,6 +80,9 @@ Q_SIGNALS:
     // A row was selected or unselected, by the user or by a command that
     // selects a row. Fills, deletes and sorting change rows without it.
     void itemChanged(int row, const QString& text, bool selected);
+    // A plain click on a row that was selected already and is now the only
+    // one: no selection changed, but the user asked for that row again.
+    void selectedRowClicked(int row, const QString& text);
 
 protected:
     // The rows of a fresh fill, in display order: by default one per file
@@ -144,6 +147,8 @@ protected:
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                  const QModelIndex& index) const override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
@@ -155,4 +160,6 @@ private:
     QObject* m_parentWindow;
     std::atomic<int>* m_sendReceiveFlag = nullptr;
     int m_quiet = 0;
+    // The selected row a plain left press fell on, until its release.
+    int m_pressedSelectedRow = -1;
 };

@@ -1,5 +1,7 @@
 #include "store/player/ocx1.h"
 
+#include "store/player/playercontrols.h"
+
 #include <QAudioOutput>
 #include <QLabel>
 #include <QPainter>
@@ -23,6 +25,11 @@ COcx1::COcx1(QWidget* parent) : QWidget(parent) {
     palette.setColor(QPalette::WindowText, Qt::white);
     m_errorLabel->setPalette(palette);
     m_errorLabel->hide();
+    m_controls = new PlayerControls(m_player, m_audio, this);
+    m_controls->setObjectName(QStringLiteral("controls"));
+    m_controls->hide();
+    // The reason a file cannot be played fills the whole area: the controls
+    // are hidden then.
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_errorLabel);
@@ -47,10 +54,12 @@ void COcx1::setURL(const QString& path) {
     update();
     if (path.isEmpty()) {
         m_url.clear();
+        m_controls->hide();
         m_player->stop();
         m_player->setSource(QUrl());
         return;
     }
+    m_controls->show();
     const QUrl source = QUrl::fromLocalFile(path);
     if (path == m_url && m_player->source() == source) {
         m_player->setPosition(0);
@@ -74,14 +83,27 @@ QMediaPlayer::MediaStatus COcx1::mediaStatus() const {
     return m_player->mediaStatus();
 }
 
+QRect COcx1::pictureArea() const {
+    if (m_controls->isHidden())
+        return rect();
+    return rect().adjusted(0, 0, 0, -PlayerControls::kHeight);
+}
+
 QRect COcx1::pictureRect() const {
     if (m_picture.isNull())
         return {};
+    const QRect area = pictureArea();
     if (m_stretch)
-        return rect();
-    QRect fitted(QPoint(0, 0), m_picture.size().scaled(size(), Qt::KeepAspectRatio));
-    fitted.moveCenter(rect().center());
+        return area;
+    QRect fitted(QPoint(0, 0), m_picture.size().scaled(area.size(), Qt::KeepAspectRatio));
+    fitted.moveCenter(area.center());
     return fitted;
+}
+
+void COcx1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_controls->setGeometry(0, height() - PlayerControls::kHeight, width(),
+                            PlayerControls::kHeight);
 }
 
 void COcx1::paintEvent(QPaintEvent*) {
@@ -107,5 +129,7 @@ void COcx1::onError(QMediaPlayer::Error error, const QString& text) {
     m_error = text.isEmpty() ? QStringLiteral("The file cannot be played.") : text;
     m_errorLabel->setText(m_error);
     m_errorLabel->show();
+    // Nothing to play: the reason takes the whole area.
+    m_controls->hide();
     emit errorShown(m_error);
 }
