@@ -237,7 +237,8 @@ private:
     // the recording starts with its first one.
     bool m_waitingForCamera = false;
     // Key auto-repeat can arrive as a release and a press that are not
-    // marked as repeats; a release counts once no press followed it.
+    // marked as repeats; a release counts once no press of its own time
+    // (m_spaceReleasedAt) followed it.
     QTimer m_spaceRelease;
     quint64 m_spaceReleasedAt = 0;
     // What started the gesture, and when by the window system's clock.

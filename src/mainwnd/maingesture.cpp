@@ -7,6 +7,7 @@
 #include "mainwnd/recordindicator.h"
 #include "mainwnd/selectionsummary.h"
 #include "mainwnd/statusline.h"
+#include "platform/helpers.h"
 #include "platform/messages.h"
 #include "recorder/capturewindow.h"
 #include "recorder/thumbnail.h"
@@ -220,7 +221,8 @@ bool CMainDialog::firstTapReleased(GestureInput input, quint64 at) {
     m_tapPressedAt = m_gesturePressedAt;
     // The timer only decides when to stop waiting; which press is a second
     // tap is decided by the presses' own times.
-    m_secondTap.start(static_cast<int>(kDoubleTapMs - (at - m_gesturePressedAt)) + 1);
+    // Scaled as the countdown is, which it must not outlast.
+    m_secondTap.start(scaledPeriod(static_cast<int>(kDoubleTapMs - (at - m_gesturePressedAt)) + 1));
     return true;
 }
 
