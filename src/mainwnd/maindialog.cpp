@@ -83,6 +83,8 @@ CMainDialog::CMainDialog(QWidget* parent) : QDialog(parent) {
     m_spaceRelease.setSingleShot(true);
     m_spaceRelease.setInterval(kSpaceReleaseSettleMs);
     connect(&m_spaceRelease, &QTimer::timeout, this, &CMainDialog::spaceReleased);
+    m_secondTap.setSingleShot(true);
+    connect(&m_secondTap, &QTimer::timeout, this, &CMainDialog::secondTapMissed);
     OnInitDialog();
 }
 
@@ -179,7 +181,8 @@ void CMainDialog::createControls() {
 
     m_status = new StatusLine(this);
     m_status->setObjectName(QStringLiteral("status"));
-    m_status->setGeometry(112, 253, 194, 18);
+    // Wide enough for a locked recording's hint; the text stays right-aligned.
+    m_status->setGeometry(10, 253, 296, 18);
 
     m_indicator = new RecordIndicator(this);
     m_indicator->setObjectName(QStringLiteral("indicator"));

@@ -54,6 +54,10 @@ public:
     // pair before it counts: repeat pairs come within a few milliseconds,
     // the keyboard's repeat delay is hundreds.
     static constexpr int kSpaceReleaseSettleMs = 60;
+    // Two presses of the space bar, or on the indicator, this close together
+    // on the window system's clock lock the recording: the user lets go and
+    // the next press ends it.
+    static constexpr quint64 kDoubleTapMs = 400;
 
     // The flags shared with the worker threads.
     WorkerFlags& flags() { return m_flags; }
@@ -78,6 +82,10 @@ public:
     CCaptureWindow* captureWindow() const { return m_captureWindow; }
     // A space-bar release is waiting to learn whether the key went up.
     bool spaceReleasePending() const { return m_spaceRelease.isActive(); }
+    // A first tap has been let go and the gesture waits for a second one.
+    bool waitingForSecondTap() const { return m_secondTap.isActive(); }
+    // The gesture goes on without a held key or button.
+    bool gestureLocked() const { return m_gestureLocked; }
     CWmvWriter* writer() const { return m_writer.get(); }
 
     void OnCancel();
@@ -170,6 +178,19 @@ private:
     void gestureStart(bool byMouse);
     // A space-bar release that no press followed at once: the key is up.
     void spaceReleased();
+    enum class GestureInput { None, Space, Mouse };
+    // A press of the space bar or on the indicator that is no key repeat:
+    // starts, locks or ends the gesture.
+    void gesturePressed(GestureInput input, quint64 at);
+    // True when the release makes the press a first tap: the countdown goes
+    // on for the rest of the double-tap window.
+    bool firstTapReleased(GestureInput input, quint64 at);
+    void secondTapMissed();
+    // Esc: the gesture ends and its recording goes, filed nowhere.
+    void cancelGesture();
+    // The gesture ended, however it ended.
+    void unlockGesture();
+    QString recordingStatus(const QString& text) const;
     // Turns the camera on for a gesture; false when it cannot start and the
     // user gave up retrying.
     bool startCamera();
@@ -218,8 +239,24 @@ private:
     // the recording starts with its first one.
     bool m_waitingForCamera = false;
     // Key auto-repeat can arrive as a release and a press that are not
-    // marked as repeats; a release counts once no press followed it.
+    // marked as repeats; a release counts once no press of its own time
+    // (m_spaceReleasedAt) followed it.
     QTimer m_spaceRelease;
+    quint64 m_spaceReleasedAt = 0;
+    // What started the gesture, and when by the window system's clock.
+    GestureInput m_gestureInput = GestureInput::None;
+    quint64 m_gesturePressedAt = 0;
+    // The press of the last first tap: a second press of the same input
+    // within kDoubleTapMs of it locks the gesture, also one handled after
+    // m_secondTap ran out on a busy machine.
+    GestureInput m_tapInput = GestureInput::None;
+    quint64 m_tapPressedAt = 0;
+    QTimer m_secondTap;
+    bool m_gestureLocked = false;
+    // An Esc that cancelled a gesture is held down: its key repeats must not
+    // reach the window, where Esc asks to close it.
+    bool m_escapeHeld = false;
+    quint64 m_escapeReleasedAt = 0;
     std::shared_ptr<CWmvWriter> m_writer;
     // The writer of the last recording put a complete file at tempVideoPath.
     bool m_recordingFinished = false;

@@ -7,11 +7,14 @@
 #include "mainwnd/recordindicator.h"
 #include "mainwnd/selectionsummary.h"
 #include "mainwnd/statusline.h"
+#include "platform/helpers.h"
 #include "platform/messages.h"
 #include "recorder/capturewindow.h"
+#include "recorder/thumbnail.h"
 #include "store/lists/mytabs.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -71,11 +74,19 @@ void CMainDialog::releasePointer() {
 }
 
 void CMainDialog::mousePressEvent(QMouseEvent* event) {
+    // A double click arrives here too: its second press is the second tap.
     if (event->button() == Qt::LeftButton) {
-        const QStringList recipients = GetRecipients();
-        if (!recipients.isEmpty() && hasCaptureWindow() &&
-            indicatorRect().contains(event->position().toPoint()))
-            gestureStart(true);
+        const bool onIndicator = indicatorRect().contains(event->position().toPoint());
+        // A gesture under way already has its recipients; asking again would
+        // set the indicator back to Ready in the middle of it.
+        const bool gesture = m_flags.gestureActive.load() != 0;
+        if (!gesture) {
+            const QStringList recipients = GetRecipients();
+            if (onIndicator && !recipients.isEmpty() && hasCaptureWindow())
+                gesturePressed(GestureInput::Mouse, event->timestamp());
+        } else if (onIndicator && (m_gestureLocked || m_secondTap.isActive())) {
+            gesturePressed(GestureInput::Mouse, event->timestamp());
+        }
     }
     QDialog::mousePressEvent(event);
 }
@@ -83,7 +94,12 @@ void CMainDialog::mousePressEvent(QMouseEvent* event) {
 void CMainDialog::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         releasePointer();
-        FinishRecording(!indicatorRect().contains(event->position().toPoint()));
+        const bool inside = indicatorRect().contains(event->position().toPoint());
+        // A locked recording ends only by a press; a click elsewhere in the
+        // window must not cancel it.
+        if (!m_gestureLocked &&
+            !(inside && firstTapReleased(GestureInput::Mouse, event->timestamp())))
+            FinishRecording(!inside);
     }
     QDialog::mouseReleaseEvent(event);
 }
@@ -97,9 +113,10 @@ bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
         const QWidget* focus = QApplication::focusWidget();
         auto* key = static_cast<QKeyEvent*>(event);
         // The space bar belongs to the gesture: a focused button must not
-        // be clicked, nor a list changed, by the key that records.
+        // be clicked, nor a list changed, by the key that records. An Esc
+        // that ends a gesture must not also close the window.
         if (widget->window() == this && (widget == focus || (!focus && widget == this))) {
-            if (handleKey(key) && key->key() == Qt::Key_Space)
+            if (handleKey(key) && (key->key() == Qt::Key_Space || key->key() == Qt::Key_Escape))
                 return true;
             if (playerKey(key))
                 return true;
@@ -109,16 +126,42 @@ bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool CMainDialog::handleKey(QKeyEvent* event) {
+    // The press of an X key-repeat pair carries its release's time, to the
+    // millisecond or the next one; no finger lets go and presses again this
+    // fast, so a press later than this is a new one however late it is seen.
+    constexpr quint64 kRepeatPairMs = 25;
     if (event->key() == Qt::Key_Space) {
         if (event->type() == QEvent::KeyPress) {
-            // A press right after a release: the key never went up.
-            if (m_spaceRelease.isActive())
+            if (m_spaceRelease.isActive() &&
+                event->timestamp() - m_spaceReleasedAt <= kRepeatPairMs) {
+                // The key never went up.
                 m_spaceRelease.stop();
-            else if (!m_flags.gestureActive.load() && hasCaptureWindow())
-                gestureStart(false);
+            } else if (!event->isAutoRepeat()) {
+                if (m_spaceRelease.isActive()) {
+                    m_spaceRelease.stop();
+                    spaceReleased();
+                }
+                gesturePressed(GestureInput::Space, event->timestamp());
+            }
         } else if (!event->isAutoRepeat()) {
+            m_spaceReleasedAt = event->timestamp();
             m_spaceRelease.start();
         }
+        return true;
+    }
+    if (event->key() == Qt::Key_Escape) {
+        if (event->type() == QEvent::KeyRelease) {
+            m_escapeReleasedAt = event->timestamp();
+            return false;
+        }
+        if (m_escapeHeld &&
+            (event->isAutoRepeat() || event->timestamp() - m_escapeReleasedAt <= kRepeatPairMs))
+            return true;
+        m_escapeHeld = false;
+        if (!m_flags.gestureActive.load())
+            return false;
+        m_escapeHeld = true;
+        cancelGesture();
         return true;
     }
     if (event->key() == Qt::Key_F5 && event->type() == QEvent::KeyRelease &&
@@ -130,9 +173,85 @@ bool CMainDialog::handleKey(QKeyEvent* event) {
 }
 
 void CMainDialog::spaceReleased() {
+    if (m_gestureLocked || firstTapReleased(GestureInput::Space, m_spaceReleasedAt))
+        return;
     if (m_flags.gestureActive.load()) {
         m_timers.stop(kTimerCountdown);
         FinishRecording(false);
     }
-    setStatusText(QString());
+    // "Cancelled" stays its while when the key goes up after an Esc.
+    if (!m_timers.isActive(kTimerClearCancelled))
+        setStatusText(QString());
+}
+
+void CMainDialog::gesturePressed(GestureInput input, quint64 at) {
+    if (m_gestureLocked) {
+        m_tapInput = GestureInput::None;
+        FinishRecording(false);
+        return;
+    }
+    // Unsigned: a press timed before the tap is no second tap.
+    const bool secondTap = m_tapInput == input && at - m_tapPressedAt <= kDoubleTapMs;
+    m_tapInput = GestureInput::None;
+    if (m_flags.gestureActive.load()) {
+        // Only a first tap's gesture waits for another press.
+        if (!m_secondTap.isActive())
+            return;
+        if (!secondTap) {
+            // Too late for a second tap: a new gesture, as if the first
+            // tap's had ended on time.
+            FinishRecording(true);
+        }
+    }
+    if (!m_flags.gestureActive.load()) {
+        gestureStart(input == GestureInput::Mouse);
+        m_gestureInput = input;
+        m_gesturePressedAt = at;
+    }
+    if (secondTap && m_flags.gestureActive.load()) {
+        m_secondTap.stop();
+        m_gestureLocked = true;
+        // Nothing is held: clicks elsewhere belong to whoever gets them.
+        releasePointer();
+    }
+}
+
+bool CMainDialog::firstTapReleased(GestureInput input, quint64 at) {
+    if (!m_flags.gestureActive.load() || m_gestureInput != input || m_flags.recording.load() ||
+        at - m_gesturePressedAt > kDoubleTapMs)
+        return false;
+    m_tapInput = input;
+    m_tapPressedAt = m_gesturePressedAt;
+    // The timer only decides when to stop waiting; which press is a second
+    // tap is decided by the presses' own times.
+    // Scaled as the countdown is, which it must not outlast.
+    m_secondTap.start(scaledPeriod(static_cast<int>(kDoubleTapMs - (at - m_gesturePressedAt)) + 1));
+    return true;
+}
+
+void CMainDialog::secondTapMissed() {
+    // A single tap records nothing; cancelled, in case a stalled machine
+    // let the countdown run out meanwhile.
+    FinishRecording(true);
+}
+
+void CMainDialog::cancelGesture() {
+    const bool recorded = m_flags.recording.load() != 0;
+    FinishRecording(true);
+    if (recorded) {
+        // What the user threw away is not kept, not even in private.
+        QFile::remove(tempVideoPath);
+        QFile::remove(thumbnailPathFor(tempVideoPath));
+    }
+    setStatusText(QStringLiteral("Cancelled"));
+    m_timers.start(kTimerClearCancelled, kPeriodClearCancelledMs);
+}
+
+void CMainDialog::unlockGesture() {
+    m_gestureLocked = false;
+    m_secondTap.stop();
+}
+
+QString CMainDialog::recordingStatus(const QString& text) const {
+    return m_gestureLocked ? text + QStringLiteral(" press space to stop") : text;
 }

@@ -112,7 +112,7 @@ void CMainDialog::countdownTick() {
 
 void CMainDialog::recordingTick() {
     const std::uint32_t seconds = recordedMs / 1000u;
-    setStatusText(QStringLiteral("Recording (%1 sec)...").arg(seconds));
+    setStatusText(recordingStatus(QStringLiteral("Recording (%1 sec)...").arg(seconds)));
     if (seconds >= kRecordingLimitSeconds)
         FinishRecording(false);
 }
@@ -151,7 +151,7 @@ void CMainDialog::ToggleRecording(bool restart) {
     m_recorder->setMicrophone(readDeviceChoice(DeviceKind::Microphone));
     m_recorder->PostThreadMessage(WM_RECORD_START);
     m_flags.recording = 1;
-    setStatusText(QStringLiteral("Recording..."));
+    setStatusText(recordingStatus(QStringLiteral("Recording...")));
     SetIndicator(RecordIndicator::Recording);
 }
 
@@ -173,6 +173,7 @@ void CMainDialog::stopRecording() {
 }
 
 void CMainDialog::FinishRecording(bool cancelled) {
+    unlockGesture();
     m_timers.stop(kTimerCountdown);
     const bool wasRecording = m_flags.recording.load() != 0;
     if (wasRecording)

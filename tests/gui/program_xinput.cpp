@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSet>
 #include <QTest>
@@ -33,6 +34,7 @@ const QRect kProbePlacement(900, 100, 200, 150);
 const QRect kPreview(4, 10, 320, 240);
 const QRect kStatusLine(112, 253, 194, 18);
 const QPoint kFirstInboxRow(420, 44);
+const QPoint kIndicator(26, 286);
 const QRgb kPreviewColour = qRgb(220, 220, 255);
 const QRgb kCountdownColour = qRgb(128, 192, 128);
 const QRgb kRecordingColour = qRgb(192, 128, 128);
@@ -85,6 +87,9 @@ private Q_SLOTS:
     void releaseDuringCountdownRecordsNothing();
     void holdingSpaceSendsOneMessage();
     void clickAfterRecordingReachesOtherWindow();
+    void doubleTapRecordsHandsFreeUntilSpace();
+    void doubleTapThenEscFilesNothing();
+    void doubleClickOnIndicatorThenClickFiles();
     void minimisedWithoutTrayCanBeRestored();
     void cleanupTestCase();
 
@@ -108,6 +113,11 @@ private:
     QString filedPath(const QString& stem, const QString& extension) const;
     bool holdSpace(qint64 maxMs, const std::function<bool(qint64)>& during);
     QImage playedToEnd(const QImage& idle);
+    // Two quick taps of the space bar, or clicks on the indicator, then
+    // nothing held: the recording must start and go on for a second.
+    bool recordsHandsFree(const std::function<bool()>& doubleTap);
+    // The one message filed since `before`, once it is filed; empty if none.
+    QString filedOneMessage(const QSet<QString>& before);
 
     TestEnvironment m_env;
     ServerProcess m_server;
@@ -177,6 +187,30 @@ QImage ProgramXInput::playedToEnd(const QImage& idle) {
         QTest::qWait(50);
     }
     return {};
+}
+
+bool ProgramXInput::recordsHandsFree(const std::function<bool()>& doubleTap) {
+    if (!xdriver::activate(m_window) || !doubleTap())
+        return false;
+    if (!waitFor([this] { return recordingShown(); }, kSettleMs))
+        return false;
+    // With nothing held it is still recording a second and a half later.
+    QElapsedTimer recording;
+    recording.start();
+    while (recording.elapsed() < 1500) {
+        if (!recordingShown())
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+
+QString ProgramXInput::filedOneMessage(const QSet<QString>& before) {
+    if (!waitFor([&] { return filedMessages().size() > before.size() && !recordingPending(); },
+                 kSettleMs))
+        return {};
+    const QSet<QString> added = filedMessages() - before;
+    return added.size() == 1 ? *added.cbegin() : QString();
 }
 
 void ProgramXInput::initTestCase() {
@@ -345,6 +379,73 @@ void ProgramXInput::clickAfterRecordingReachesOtherWindow() {
     QVERIFY(xdriver::click(probe.winId(), QPoint(100, 75)));
     QVERIFY2(waitFor([&] { return probe.presses > 0; }, 5000),
              "the click went to clipnote: it still holds the pointer");
+}
+
+// Two quick taps of the space bar lock the recording: it goes on with the key
+// up, and the next press files it, once.
+void ProgramXInput::doubleTapRecordsHandsFreeUntilSpace() {
+    const QSet<QString> before = filedMessages();
+    QVERIFY2(recordsHandsFree([] {
+                 return xdriver::xdotool({QStringLiteral("key"), QStringLiteral("--delay"),
+                                          QStringLiteral("120"), QStringLiteral("space"),
+                                          QStringLiteral("space")});
+             }),
+             "a double tap of the space bar did not keep recording once the key was up");
+    QVERIFY(xdriver::tapKey(QStringLiteral("space")));
+    const QString stem = filedOneMessage(before);
+    QVERIFY2(!stem.isEmpty(), "a press of the space bar did not file exactly one message");
+    QVERIFY2(stem.startsWith(kSender + QLatin1Char(';')), qPrintable(stem));
+    // Probed once sent, so the file does not move away meanwhile.
+    QVERIFY2(
+        waitFor(
+            [&] {
+                return filedPath(stem, QStringLiteral(".wmv")).contains(QLatin1String("/Sent/"));
+            },
+            kSettleMs),
+        "the message was not sent");
+    // The recording stopped at the press, not at the 30-second limit.
+    const Probe media = probe(filedPath(stem, QStringLiteral(".wmv")));
+    QVERIFY2(media.errors.isEmpty(), qPrintable(media.errors));
+    QVERIFY2(media.duration >= 1.0 && media.duration < 20.0,
+             qPrintable(QStringLiteral("%1 s").arg(media.duration)));
+}
+
+// Esc throws a locked recording away: nothing filed, no recording left in
+// the temporary folder, and the window stays.
+void ProgramXInput::doubleTapThenEscFilesNothing() {
+    const QSet<QString> before = filedMessages();
+    QVERIFY2(recordsHandsFree([] {
+                 return xdriver::xdotool({QStringLiteral("key"), QStringLiteral("--delay"),
+                                          QStringLiteral("120"), QStringLiteral("space"),
+                                          QStringLiteral("space")});
+             }),
+             "a double tap of the space bar did not keep recording once the key was up");
+    QVERIFY(xdriver::tapKey(QStringLiteral("Escape")));
+    QVERIFY2(waitFor([this] { return !recordingShown() && !recordingPending(); }, kSettleMs),
+             "Esc left the recording going or its file behind");
+    QVERIFY(!QFile::exists(m_client->tempFolder() + QStringLiteral("/vnote.jpg")));
+    QCOMPARE(filedMessages(), before);
+    QVERIFY(xdriver::findWindow(m_client->mainWindowTitle(), 0, true) != 0);
+}
+
+// A double click on the indicator locks the recording as a double tap does;
+// a click on it files the message.
+void ProgramXInput::doubleClickOnIndicatorThenClickFiles() {
+    const QSet<QString> before = filedMessages();
+    QVERIFY2(recordsHandsFree([this] {
+                 return xdriver::xdotool(
+                     {QStringLiteral("mousemove"), QStringLiteral("--sync"),
+                      QStringLiteral("--window"), QString::number(m_window),
+                      QString::number(kIndicator.x()), QString::number(kIndicator.y()),
+                      QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+                      QStringLiteral("--delay"), QStringLiteral("120"), QStringLiteral("1")});
+             }),
+             "a double click on the indicator did not keep recording once the button was up");
+    // The pointer is still there (a move to where it is would never end).
+    QVERIFY(xdriver::xdotool({QStringLiteral("click"), QStringLiteral("1")}));
+    const QString stem = filedOneMessage(before);
+    QVERIFY2(!stem.isEmpty(), "a click on the indicator did not file exactly one message");
+    QVERIFY2(stem.startsWith(kSender + QLatin1Char(';')), qPrintable(stem));
 }
 
 // With no tray to bring it back, a minimised window must stay one the window

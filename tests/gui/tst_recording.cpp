@@ -26,6 +26,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
@@ -82,17 +83,30 @@ private Q_SLOTS:
     void videoFinishedBeforeTheSavingWorkerLooks();
     void chosenDeviceGoneFallsBackWithAMessage_data();
     void chosenDeviceGoneFallsBackWithAMessage();
+    void doubleTapLocks_data();
+    void doubleTapLocks();
+    void lockedGestureEnds_data();
+    void lockedGestureEnds();
     void screenshots();
 
 private:
     void signIn();
     void selectContacts(const QStringList& ids);
+    // A held space bar: each call a second later than the last on the
+    // window system's clock.
     void pressSpace();
     void releaseSpace();
-    void sendSpace(QEvent::Type type, bool autoRepeat);
+    // Events at a given time on the window system's clock.
+    void sendKey(QEvent::Type type, Qt::Key key, quint64 at, bool autoRepeat = false);
+    void sendMouse(QEvent::Type type, QPoint position, quint64 at);
+    // A press or release of the space bar or of the left button on the
+    // indicator; secondPress sends the press a double click gives.
+    void tap(const QString& input, bool press, quint64 at, bool secondPress = false);
+    void waitUntilSettled();
     void waitForRecordedMs(std::uint32_t ms);
 
     TestEnvironment m_env;
+    quint64 m_clock = 0;
     ClientCore* m_core = nullptr;
     std::unique_ptr<CMainDialog> m_dialog;
     QString m_folder;
@@ -149,21 +163,48 @@ void TestRecording::selectContacts(const QStringList& ids) {
 }
 
 void TestRecording::pressSpace() {
-    QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : m_dialog.get();
-    QTest::keyPress(focus, Qt::Key_Space);
+    m_clock += 1000;
+    sendKey(QEvent::KeyPress, Qt::Key_Space, m_clock);
 }
 
 void TestRecording::releaseSpace() {
-    QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : m_dialog.get();
-    QTest::keyRelease(focus, Qt::Key_Space);
-    // A release counts once no press of an auto-repeat pair follows it.
-    QTRY_VERIFY(!m_dialog->spaceReleasePending());
+    m_clock += 1000;
+    sendKey(QEvent::KeyRelease, Qt::Key_Space, m_clock);
+    waitUntilSettled();
 }
 
-void TestRecording::sendSpace(QEvent::Type type, bool autoRepeat) {
+void TestRecording::sendKey(QEvent::Type type, Qt::Key key, quint64 at, bool autoRepeat) {
     QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : m_dialog.get();
-    QKeyEvent event(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), autoRepeat);
+    const QString text = key == Qt::Key_Space ? QStringLiteral(" ") : QString();
+    QKeyEvent event(type, key, Qt::NoModifier, text, autoRepeat);
+    event.setTimestamp(at);
     QApplication::sendEvent(focus, &event);
+}
+
+void TestRecording::sendMouse(QEvent::Type type, QPoint position, quint64 at) {
+    const Qt::MouseButtons buttons =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, position, m_dialog->mapToGlobal(position), Qt::LeftButton, buttons,
+                      Qt::NoModifier);
+    event.setTimestamp(at);
+    QApplication::sendEvent(m_dialog.get(), &event);
+}
+
+void TestRecording::tap(const QString& input, bool press, quint64 at, bool secondPress) {
+    if (input == QLatin1String("space")) {
+        sendKey(press ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Space, at);
+        return;
+    }
+    const QEvent::Type type = !press        ? QEvent::MouseButtonRelease
+                              : secondPress ? QEvent::MouseButtonDblClick
+                                            : QEvent::MouseButtonPress;
+    sendMouse(type, m_dialog->indicator()->geometry().center(), at);
+}
+
+void TestRecording::waitUntilSettled() {
+    // A release counts once no press of an auto-repeat pair follows it, and
+    // a first tap's gesture waits for a second.
+    QTRY_VERIFY(!m_dialog->spaceReleasePending() && !m_dialog->waitingForSecondTap());
 }
 
 void TestRecording::waitForRecordedMs(std::uint32_t ms) {
@@ -225,7 +266,8 @@ void TestRecording::keyRepeatPairsKeepTheGesture() {
     QFETCH(bool, markedAsRepeat);
     signIn();
     selectContacts({"bob"});
-    sendSpace(QEvent::KeyPress, false);
+    m_clock += 1000;
+    sendKey(QEvent::KeyPress, Qt::Key_Space, m_clock);
     bool countdownRestarted = false;
     bool counted = false;
     // Pairs at a keyboard's repeat rate, through the countdown and into the
@@ -233,8 +275,10 @@ void TestRecording::keyRepeatPairsKeepTheGesture() {
     QDeadlineTimer deadline(60000);
     while (m_dialog->recordedMs < 1500 && !countdownRestarted) {
         QVERIFY2(!deadline.hasExpired(), "the recording never reached 1.5 s");
-        sendSpace(QEvent::KeyRelease, markedAsRepeat);
-        sendSpace(QEvent::KeyPress, markedAsRepeat);
+        // The two of a pair carry one time, at a keyboard's repeat rate.
+        m_clock += 40;
+        sendKey(QEvent::KeyRelease, Qt::Key_Space, m_clock, markedAsRepeat);
+        sendKey(QEvent::KeyPress, Qt::Key_Space, m_clock, markedAsRepeat);
         QTest::qWait(30);
         const QString status = m_dialog->statusText();
         counted = counted || status.startsWith(QLatin1String("Start in 2"));
@@ -243,7 +287,7 @@ void TestRecording::keyRepeatPairsKeepTheGesture() {
     }
     QVERIFY2(!countdownRestarted, "a repeat pair ended the gesture");
     QCOMPARE(m_dialog->flags().recording.load(), 1);
-    sendSpace(QEvent::KeyRelease, false);
+    sendKey(QEvent::KeyRelease, Qt::Key_Space, m_clock + 1);
     // The real release ends the recording without another key event.
     QTRY_COMPARE(m_dialog->flags().recording.load(), 0);
     QTRY_COMPARE(outboxFiles(m_folder).size(), 2);
@@ -605,6 +649,135 @@ void TestRecording::chosenDeviceGoneFallsBackWithAMessage() {
         silence.first < 0 || silence.second - silence.first < audio->end / 2,
         qPrintable(QStringLiteral("quiet from %1 to %2").arg(silence.first).arg(silence.second)));
     QCOMPARE(boxes.size(), int(camera) + int(microphone));
+}
+
+void TestRecording::doubleTapLocks_data() {
+    QTest::addColumn<QString>("input");
+    // Times after the first press, on the window system's clock.
+    QTest::addColumn<int>("firstReleaseMs");
+    QTest::addColumn<int>("secondPressMs");
+    // When the program sees the second press: together with the first
+    // release (a busy machine), once that release has counted, or once the
+    // wait for a second tap has run out (a machine too busy to keep up).
+    QTest::addColumn<QString>("handled");
+    QTest::addColumn<bool>("locks");
+    QTest::newRow("space, 399 ms") << "space" << 90 << 399 << "together" << true;
+    QTest::newRow("space, 400 ms") << "space" << 90 << 400 << "together" << true;
+    QTest::newRow("space, 401 ms") << "space" << 90 << 401 << "together" << false;
+    QTest::newRow("space, 40 ms up") << "space" << 100 << 140 << "together" << true;
+    QTest::newRow("space, repeat pair") << "space" << 100 << 101 << "together" << false;
+    QTest::newRow("space, first held") << "space" << 420 << 470 << "together" << false;
+    QTest::newRow("space, release counted") << "space" << 90 << 390 << "settled" << true;
+    QTest::newRow("space, handled late") << "space" << 90 << 390 << "late" << true;
+    QTest::newRow("space, late and too slow") << "space" << 90 << 410 << "late" << false;
+    QTest::newRow("indicator, 300 ms") << "indicator" << 60 << 300 << "together" << true;
+    QTest::newRow("indicator, 450 ms") << "indicator" << 60 << 450 << "together" << false;
+    QTest::newRow("indicator, handled late") << "indicator" << 60 << 300 << "late" << true;
+}
+
+void TestRecording::doubleTapLocks() {
+    QFETCH(QString, input);
+    QFETCH(int, firstReleaseMs);
+    QFETCH(int, secondPressMs);
+    QFETCH(QString, handled);
+    QFETCH(bool, locks);
+    signIn();
+    selectContacts({"bob"});
+    const quint64 start = m_clock += 1000;
+    tap(input, true, start);
+    QCOMPARE(m_dialog->flags().gestureActive.load(), 1);
+    tap(input, false, start + firstReleaseMs);
+    if (handled == QLatin1String("settled"))
+        QTRY_VERIFY(!m_dialog->spaceReleasePending());
+    else if (handled == QLatin1String("late"))
+        QTRY_COMPARE(m_dialog->flags().gestureActive.load(), 0);
+    // The program's own rule decides, whatever the toolkit calls a double
+    // click.
+    tap(input, true, start + secondPressMs, true);
+    tap(input, false, start + secondPressMs + 60);
+    waitUntilSettled();
+    QCOMPARE(m_dialog->gestureLocked(), locks);
+    // Unlocked, the second press was a tap of its own: nothing goes on.
+    QCOMPARE(m_dialog->flags().gestureActive.load(), locks ? 1 : 0);
+    QCOMPARE(QWidget::mouseGrabber(), nullptr);
+    if (!locks) {
+        QVERIFY(!m_dialog->captureWindow()->isConnected());
+        return;
+    }
+    // Nothing is held, and the recording starts and goes on.
+    QTRY_COMPARE(m_dialog->flags().recording.load(), 1);
+    const QRegularExpression hint(
+        QStringLiteral("^Recording \\(\\d+ sec\\)\\.\\.\\. press space to stop$"));
+    QTRY_VERIFY(hint.match(m_dialog->statusText()).hasMatch());
+    m_dialog->FinishRecording(true);
+}
+
+void TestRecording::lockedGestureEnds_data() {
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<bool>("inCountdown");
+    QTest::addColumn<int>("filed");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("space") << "space" << false << 2 << QString();
+    QTest::newRow("click on the indicator") << "indicator" << false << 2 << QString();
+    QTest::newRow("space in the countdown") << "space" << true << 0 << QString();
+    QTest::newRow("Esc") << "escape" << false << 0 << QStringLiteral("Cancelled");
+    QTest::newRow("Esc in the countdown") << "escape" << true << 0 << QStringLiteral("Cancelled");
+    QTest::newRow("thirty-second limit") << "limit" << false << 2 << QString();
+}
+
+void TestRecording::lockedGestureEnds() {
+    QFETCH(QString, end);
+    QFETCH(bool, inCountdown);
+    QFETCH(int, filed);
+    QFETCH(QString, status);
+    signIn();
+    selectContacts({"bob"});
+    quint64 at = m_clock += 1000;
+    for (QEvent::Type type :
+         {QEvent::KeyPress, QEvent::KeyRelease, QEvent::KeyPress, QEvent::KeyRelease})
+        sendKey(type, Qt::Key_Space, at += 100);
+    QVERIFY(m_dialog->gestureLocked());
+    if (inCountdown) {
+        // Ended from here, before the event loop runs the countdown on.
+        QVERIFY(m_dialog->timers().isActive(kTimerCountdown));
+    } else {
+        waitUntilSettled();
+        QVERIFY(m_dialog->gestureLocked());
+        QTRY_COMPARE(m_dialog->flags().recording.load(), 1);
+        // Long enough for a thumbnail.
+        waitForRecordedMs(1200);
+    }
+    at += 1000;
+    if (end == QLatin1String("escape")) {
+        sendKey(QEvent::KeyPress, Qt::Key_Escape, at);
+        // Held on: a repeat pair of Esc reaches the window no more than the
+        // first press did.
+        sendKey(QEvent::KeyRelease, Qt::Key_Escape, at + 660);
+        sendKey(QEvent::KeyPress, Qt::Key_Escape, at + 660);
+        sendKey(QEvent::KeyRelease, Qt::Key_Escape, at + 700);
+    } else if (end == QLatin1String("limit")) {
+        m_dialog->recordedMs = 30000;
+    } else {
+        tap(end, true, at);
+        tap(end, false, at + 80);
+        waitUntilSettled();
+    }
+    QTRY_COMPARE(m_dialog->flags().gestureActive.load(), 0);
+    QVERIFY(!m_dialog->gestureLocked());
+    QCOMPARE(m_dialog->flags().recording.load(), 0);
+    QVERIFY(!m_dialog->captureWindow()->isConnected());
+    // "Cancelled" at once; a filed message's "Saving..." until it is filed.
+    if (status.isEmpty())
+        QTRY_COMPARE(m_dialog->statusText(), status);
+    else
+        QCOMPARE(m_dialog->statusText(), status);
+    QCOMPARE(m_dialog->flags().exitRequested.load(), 0);
+    QTRY_COMPARE(m_dialog->flags().savingWorkers.load(), 0);
+    QCOMPARE(outboxFiles(m_folder).size(), filed);
+    // Filed, the video has gone to the Outbox; cancelled, it is gone with
+    // its thumbnail. Only a filed message leaves its thumbnail for the next.
+    QTRY_VERIFY(!QFile::exists(GetTempPath() + "vnote.wmv"));
+    QCOMPARE(QFile::exists(GetTempPath() + "vnote.jpg"), filed > 0);
 }
 
 void TestRecording::screenshots() {
