@@ -57,8 +57,9 @@ bool ClipnoteServer::start(std::string* error) {
         m_folder = std::make_unique<DataFolder>();
         if (!m_folder->open(m_options.dataFolder, &reason))
             throw std::runtime_error(reason);
-        m_database = openDatabase(m_options.databaseUrl, m_folder->databaseFile(),
-                                  serverMigrations(), serverPostgresMigrations());
+        m_database =
+            openDatabase(m_options.databaseUrl, m_folder->databaseFile(), serverMigrations(),
+                         serverPostgresMigrations(), m_options.databaseConnections);
         m_hasher = std::make_unique<PasswordHasher>(m_options.hashStrength, m_options.hashing);
         m_accounts = std::make_unique<AccountStore>(*m_database, *m_hasher, m_options.clock);
         m_sessions = std::make_unique<SessionStore>(*m_database, m_options.clock);

@@ -40,7 +40,8 @@ void Database::migrate(const std::vector<Migration>& migrations) {
 std::unique_ptr<Database> openDatabase(const std::string& url,
                                        const std::filesystem::path& defaultFile,
                                        const std::vector<Migration>& sqliteSteps,
-                                       const std::vector<Migration>& postgresSteps) {
+                                       const std::vector<Migration>& postgresSteps,
+                                       int connections) {
     if (url.empty())
         return std::make_unique<SqliteDatabase>(defaultFile, sqliteSteps);
     if (url.starts_with("sqlite:")) {
@@ -50,7 +51,7 @@ std::unique_ptr<Database> openDatabase(const std::string& url,
         return std::make_unique<SqliteDatabase>(path, sqliteSteps);
     }
     if (url.starts_with("postgresql://") || url.starts_with("postgres://"))
-        return std::make_unique<PostgresDatabase>(url, postgresSteps);
+        return std::make_unique<PostgresDatabase>(url, postgresSteps, connections);
     throw DatabaseError("the database must be sqlite:PATH or postgresql://...");
 }
 

@@ -107,10 +107,12 @@ private:
 // Opens the service's database: "sqlite:PATH", "postgresql://..." (or
 // "postgres://..."); empty for the SQLite file defaultFile. The schema is
 // created or brought up to date before it returns. Throws DatabaseError.
+// `connections` bounds the connections to PostgreSQL.
 std::unique_ptr<Database> openDatabase(const std::string& url,
                                        const std::filesystem::path& defaultFile,
                                        const std::vector<Migration>& sqliteSteps,
-                                       const std::vector<Migration>& postgresSteps);
+                                       const std::vector<Migration>& postgresSteps,
+                                       int connections = 4);
 
 // One prepared statement; values are always bound, never pasted into SQL.
 class Statement {

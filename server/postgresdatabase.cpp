@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -144,8 +145,9 @@ HeldConnection* heldBy(const PostgresDatabase* db) {
 }
 } // namespace
 
-PostgresDatabase::PostgresDatabase(const std::string& url, const std::vector<Migration>& migrations)
-    : m_url(url) {
+PostgresDatabase::PostgresDatabase(const std::string& url, const std::vector<Migration>& migrations,
+                                   int connections)
+    : m_url(url), m_connections(std::max(1, connections)) {
     // The first connection says at once whether the database is there.
     PGconn* first = connect();
     if (PQstatus(first) != CONNECTION_OK) {
@@ -187,7 +189,7 @@ void PostgresDatabase::acquire() {
     PGconn* conn = nullptr;
     {
         std::unique_lock lock(m_poolMutex);
-        m_returned.wait(lock, [this] { return !m_idle.empty() || m_open < kConnections; });
+        m_returned.wait(lock, [this] { return !m_idle.empty() || m_open < m_connections; });
         if (!m_idle.empty()) {
             conn = m_idle.back();
             m_idle.pop_back();

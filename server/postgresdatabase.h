@@ -20,7 +20,8 @@ class PostgresDatabase : public Database {
 public:
     // Connects (a clear error when the database cannot be reached), then
     // applies every step newer than the database.
-    PostgresDatabase(const std::string& url, const std::vector<Migration>& migrations);
+    PostgresDatabase(const std::string& url, const std::vector<Migration>& migrations,
+                     int connections = 4);
     ~PostgresDatabase() override;
 
     Kind kind() const override { return Kind::Postgres; }
@@ -33,9 +34,6 @@ public:
     // The name of sql prepared on conn, which the calling thread holds;
     // prepared there first if need be.
     std::string preparedName(pg_conn* conn, const std::string& sql, int parameters);
-
-    // Connections one process opens at most.
-    static constexpr int kConnections = 12;
 
 private:
     void acquire() override;
@@ -52,6 +50,7 @@ private:
     std::condition_variable m_returned;
     std::vector<pg_conn*> m_idle;
     int m_open = 0;
+    const int m_connections;
     std::mutex m_preparedMutex;
     std::unordered_map<pg_conn*, std::unordered_map<std::string, std::string>> m_prepared;
 };

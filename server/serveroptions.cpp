@@ -54,6 +54,8 @@ const std::vector<NumberOption>& numberOptions() {
          [](ServerOptions& o, std::int64_t n) { o.headTimeout = seconds(n); }},
         {"--idle-timeout", kDay,
          [](ServerOptions& o, std::int64_t n) { o.idleTimeout = seconds(n); }},
+        {"--database-connections", 1000,
+         [](ServerOptions& o, std::int64_t n) { o.databaseConnections = int(n); }},
         {"--account-requests-per-client", INT_MAX,
          [](ServerOptions& o, std::int64_t n) { o.accountLimitPerClient.burst = int(n); }},
     };
@@ -186,6 +188,8 @@ std::string usageText() {
            "                           open connections from one client address\n"
            "                           (default 2048)\n"
            "  --head-timeout SECONDS   time for a whole request head (default 10)\n"
+           "  --database-connections N connections to a PostgreSQL database at most\n"
+           "                           (default 4)\n"
            "  --idle-timeout SECONDS   time a connection may stay silent (default 60)\n"
            "  --account-requests-per-client N\n"
            "                           new accounts and mailed passwords one client\n"

@@ -23,6 +23,10 @@ struct ServerOptions {
     // "sqlite:PATH" or "postgresql://..."; empty for clipnote.db in the data
     // folder.
     std::string databaseUrl;
+    // Connections to a PostgreSQL database this process opens at most. A few
+    // per core of the database machine, shared by all its servers, keep it
+    // busiest: more only queue up inside it.
+    int databaseConnections = 4;
     // PEM files of the certificate (chain) and its private key: with both,
     // the service speaks HTTPS only.
     std::filesystem::path tlsCertificate;

@@ -100,6 +100,8 @@ void TestServerOptions::limits_data() {
         << QStringList{"--head-timeout=86400"} << "--head-timeout" << qint64(86400);
     QTest::newRow("idle timeout") << QStringList{"--idle-timeout", "5"} << "--idle-timeout"
                                   << qint64(5);
+    QTest::newRow("database connections")
+        << QStringList{"--database-connections", "16"} << "--database-connections" << qint64(16);
 }
 
 void TestServerOptions::limits() {
@@ -117,6 +119,7 @@ void TestServerOptions::limits() {
         {"--max-connections-per-address", o.maxConnectionsPerAddress},
         {"--head-timeout", o.headTimeout.count()},
         {"--idle-timeout", o.idleTimeout.count()},
+        {"--database-connections", o.databaseConnections},
     };
     const ServerOptions defaults;
     const QMap<QString, qint64> unset{
@@ -127,6 +130,7 @@ void TestServerOptions::limits() {
         {"--max-connections-per-address", defaults.maxConnectionsPerAddress},
         {"--head-timeout", defaults.headTimeout.count()},
         {"--idle-timeout", defaults.idleTimeout.count()},
+        {"--database-connections", defaults.databaseConnections},
     };
     // The flag sets its own field and no other.
     for (auto it = set.begin(); it != set.end(); ++it)
