@@ -190,6 +190,8 @@ private:
     void cancelGesture();
     // The gesture ended, however it ended.
     void unlockGesture();
+    void lockGesture();
+    void lockIfABoxTookTheRelease();
     QString recordingStatus(const QString& text) const;
     // Turns the camera on for a gesture; false when it cannot start and the
     // user gave up retrying.
@@ -253,6 +255,8 @@ private:
     quint64 m_tapPressedAt = 0;
     QTimer m_secondTap;
     bool m_gestureLocked = false;
+    // Boxes shown before the gesture began (see lockIfABoxTookTheRelease).
+    quint64 m_boxesAtGestureStart = 0;
     // An Esc that cancelled a gesture is held down: its key repeats must not
     // reach the window, where Esc asks to close it.
     bool m_escapeHeld = false;

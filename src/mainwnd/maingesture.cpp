@@ -8,6 +8,7 @@
 #include "mainwnd/selectionsummary.h"
 #include "mainwnd/statusline.h"
 #include "platform/helpers.h"
+#include "platform/messagebox.h"
 #include "platform/messages.h"
 #include "recorder/capturewindow.h"
 #include "recorder/thumbnail.h"
@@ -52,6 +53,7 @@ void CMainDialog::paintEvent(QPaintEvent*) {
 void CMainDialog::gestureStart(bool byMouse) {
     if (m_flags.gestureActive.load() || !hasCaptureWindow())
         return;
+    m_boxesAtGestureStart = messageBoxesShown();
     if (!startCamera())
         return;
     setStatusText(QStringLiteral("Start in 3 seconds..."));
@@ -66,6 +68,7 @@ void CMainDialog::gestureStart(bool byMouse) {
     m_timers.start(kTimerCountdown, kPeriodCountdownMs);
     m_flags.gestureActive = 1;
     SetIndicator(RecordIndicator::CountingDown);
+    lockIfABoxTookTheRelease();
 }
 
 void CMainDialog::releasePointer() {
@@ -208,12 +211,25 @@ void CMainDialog::gesturePressed(GestureInput input, quint64 at) {
         m_gestureInput = input;
         m_gesturePressedAt = at;
     }
-    if (secondTap && m_flags.gestureActive.load()) {
-        m_secondTap.stop();
-        m_gestureLocked = true;
-        // Nothing is held: clicks elsewhere belong to whoever gets them.
-        releasePointer();
-    }
+    if (secondTap && m_flags.gestureActive.load())
+        lockGesture();
+}
+
+void CMainDialog::lockGesture() {
+    m_secondTap.stop();
+    m_gestureLocked = true;
+    // Nothing is held: clicks elsewhere belong to whoever gets them.
+    releasePointer();
+}
+
+void CMainDialog::lockIfABoxTookTheRelease() {
+    // A box shown during a gesture (a chosen camera or microphone that is
+    // missing) got the key and the button while it was up, so the release
+    // that ends a held gesture may never come: the recording goes on
+    // hands-free, and the status line says how to stop it.
+    if (m_flags.gestureActive.load() && !m_gestureLocked &&
+        messageBoxesShown() != m_boxesAtGestureStart)
+        lockGesture();
 }
 
 bool CMainDialog::firstTapReleased(GestureInput input, quint64 at) {

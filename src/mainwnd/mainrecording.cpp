@@ -111,6 +111,7 @@ void CMainDialog::countdownTick() {
 }
 
 void CMainDialog::recordingTick() {
+    lockIfABoxTookTheRelease();
     const std::uint32_t seconds = recordedMs / 1000u;
     setStatusText(recordingStatus(QStringLiteral("Recording (%1 sec)...").arg(seconds)));
     if (seconds >= kRecordingLimitSeconds)

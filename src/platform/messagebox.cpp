@@ -7,6 +7,8 @@
 #include <QMutex>
 #include <QThread>
 
+#include <atomic>
+
 namespace {
 QMutex g_hookMutex;
 MessageBoxHook g_hook;
@@ -22,9 +24,18 @@ void setMessageBoxHook(MessageBoxHook hook) {
     g_hook = std::move(hook);
 }
 
+namespace {
+std::atomic<quint64> g_boxesShown{0};
+}
+
+quint64 messageBoxesShown() {
+    return g_boxesShown.load();
+}
+
 QMessageBox::StandardButton showMessageBox(QWidget* parent, const QString& text,
                                            const QString& caption, QMessageBox::Icon icon,
                                            QMessageBox::StandardButtons buttons) {
+    ++g_boxesShown;
     if (const MessageBoxHook hook = currentHook())
         return hook(MessageBoxCall{text, caption, icon, buttons});
     QMessageBox box(icon, caption, text, buttons, parent);

@@ -29,6 +29,11 @@ QMessageBox::StandardButton showMessageBox(QWidget* parent, const QString& text,
 QMessageBox::StandardButton showMessageBoxFromWorker(const QString& text, const QString& caption,
                                                      QMessageBox::Icon icon);
 
+// How many boxes have been shown so far. A box takes the key and button
+// events while it is up, so whoever waits for a key to go up can tell that
+// the release may have gone to the box.
+quint64 messageBoxesShown();
+
 // Tests install a hook that receives each box and returns the button to
 // press; an empty hook restores the real boxes.
 void setMessageBoxHook(MessageBoxHook hook);
