@@ -9,11 +9,13 @@
 //
 //   bench_serviceload [--clients N] [--seconds S] [--slow-headers M]
 //                     [--database sqlite|postgresql] [--servers N] [--tls]
+//                     [--database-connections N]
 //
 // With --database postgresql the servers run on a throwaway PostgreSQL
 // cluster; --servers 2 starts two processes on that one database and spreads
 // the clients over them, so that messages cross from one to the other; with
 // --tls every connection is HTTPS, checked against a certificate made here.
+// --database-connections is handed to every server (their default otherwise).
 
 #include "serverprocess.h"
 #include "service/uploadbody.h"
@@ -78,6 +80,8 @@ struct Options {
     int servers = 1;
     bool postgres = false;
     bool tls = false;
+    // 0: the servers' default.
+    int databaseConnections = 0;
 };
 
 bool parseOptions(int argc, char** argv, Options& options) {
@@ -103,6 +107,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             target = &options.seconds;
         else if (arg == "--slow-headers")
             target = &options.slowHeaders;
+        else if (arg == "--database-connections")
+            target = &options.databaseConnections;
         if (!target || i + 1 >= argc)
             return false;
         char* end = nullptr;
@@ -719,6 +725,7 @@ int main(int argc, char** argv) {
                      "usage: bench_serviceload [--clients N] [--seconds S] [--slow-headers M]\n"
                      "                         [--database sqlite|postgresql] [--servers N] "
                      "[--tls]\n"
+                     "                         [--database-connections N]\n"
                      "(more than one server needs --database postgresql)\n");
         return 2;
     }
@@ -750,7 +757,11 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<ServerProcess>> servers;
     for (int i = 0; i < options.servers; ++i) {
         auto server = std::make_unique<ServerProcess>();
-        server->setExtraArguments(tlsArguments);
+        QStringList arguments = tlsArguments;
+        if (options.databaseConnections > 0)
+            arguments << QStringLiteral("--database-connections")
+                      << QString::number(options.databaseConnections);
+        server->setExtraArguments(arguments);
         if (i > 0)
             server->shareDatabaseWith(*servers.front());
         if (!server->start()) {
