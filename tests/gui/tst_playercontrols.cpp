@@ -70,7 +70,7 @@ void TestPlayerControls::init() {
     m_player->show();
     m_controls = m_player->controls();
     m_player->setURL(m_message);
-    QTRY_COMPARE_WITH_TIMEOUT(media()->mediaStatus(), QMediaPlayer::BufferedMedia, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(media()->mediaStatus(), QMediaPlayer::BufferedMedia, 30000);
     QTRY_VERIFY(media()->duration() > 11000);
     m_duration = media()->duration();
     QCOMPARE(seekBar()->maximum(), int(m_duration));
@@ -198,7 +198,7 @@ void TestPlayerControls::endShowsPlayAgain() {
     QCOMPARE(m_controls->timeText(), u"0:00 / 0:12"_s);
     pauseAt(m_duration - 1000);
     m_controls->togglePlay();
-    QTRY_COMPARE_WITH_TIMEOUT(media()->mediaStatus(), QMediaPlayer::EndOfMedia, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(media()->mediaStatus(), QMediaPlayer::EndOfMedia, 30000);
     QCOMPARE(media()->playbackState(), QMediaPlayer::StoppedState);
     QCOMPARE(button(u"playPause"_s)->toolTip(), u"Play"_s);
     QCOMPARE(seekBar()->value(), seekBar()->maximum());
@@ -219,7 +219,7 @@ void TestPlayerControls::speedHoldsForNextMessage() {
     connect(media(), &QMediaPlayer::playbackRateChanged, this,
             [&setAt, this] { setAt.append(media()->mediaStatus()); });
     m_player->setURL(m_second);
-    QTRY_COMPARE_WITH_TIMEOUT(media()->mediaStatus(), QMediaPlayer::BufferedMedia, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(media()->mediaStatus(), QMediaPlayer::BufferedMedia, 30000);
     QTRY_COMPARE(media()->playbackRate(), 2.0);
     QCOMPARE(media()->playbackState(), QMediaPlayer::PlayingState);
     QVERIFY(!setAt.isEmpty());
