@@ -180,12 +180,13 @@ class Picture:
         self.layers.append((shape, colour))
         return self
 
-    def render(self, out_w, out_h, ss=4):
+    def coverage(self, out_w, out_h, ss=4):
+        """Per row of the output, per pixel: the summed colour of the samples
+        that land on a shape (the topmost one at each sample) and how many of
+        the ss * ss samples do."""
         sx = self.width / out_w
         sy = self.height / out_h
         offsets = [(k + 0.5) / ss for k in range(ss)]
-        need = (ss * ss + 1) // 2
-        rows = []
         for j in range(out_h):
             py0, py1 = j * sy, (j + 1) * sy
             row_layers = [
@@ -193,63 +194,14 @@ class Picture:
                 for shape, colour in self.layers
                 if shape.box[1] < py1 and shape.box[3] > py0
             ]
-            row = bytearray()
-            for i in range(out_w):
-                px0, px1 = i * sx, (i + 1) * sx
-                here = [
-                    (f, c) for f, b, c in row_layers if b[0] < px1 and b[2] > px0
-                ]
-                here.reverse()
-                r = g = b = 0.0
-                hits = 0
-                if here:
-                    for oy in offsets:
-                        y = (j + oy) * sy
-                        for ox in offsets:
-                            x = (i + ox) * sx
-                            for f, c in here:
-                                if f(x, y) <= 0.0:
-                                    if callable(c):
-                                        c = c(x, y)
-                                    r += c[0]
-                                    g += c[1]
-                                    b += c[2]
-                                    hits += 1
-                                    break
-                if hits >= need:
-                    px = (round(r / hits), round(g / hits), round(b / hits))
-                    if near_magenta(px):
-                        raise ValueError("a drawn colour is too close to the colour key")
-                else:
-                    px = MAGENTA
-                row += bytes(px)
-            rows.append(bytes(row))
-        return rows
-
-
-    def render_rgba(self, out_w, out_h, ss=4):
-        """Rows of RGBA pixels: the colour is the mean of the samples that land
-        on a shape, the opacity the share of samples that do."""
-        sx = self.width / out_w
-        sy = self.height / out_h
-        offsets = [(k + 0.5) / ss for k in range(ss)]
-        samples = ss * ss
-        rows = []
-        for j in range(out_h):
-            py0, py1 = j * sy, (j + 1) * sy
-            row_layers = [
-                (shape.sdf, shape.box, colour)
-                for shape, colour in self.layers
-                if shape.box[1] < py1 and shape.box[3] > py0
-            ]
-            row = bytearray()
+            cells = []
             for i in range(out_w):
                 px0, px1 = i * sx, (i + 1) * sx
                 here = [(f, c) for f, b, c in row_layers if b[0] < px1 and b[2] > px0]
                 here.reverse()
                 r = g = b = 0.0
                 hits = 0
-                for oy in offsets:
+                for oy in offsets if here else ():
                     y = (j + oy) * sy
                     for ox in offsets:
                         x = (i + ox) * sx
@@ -262,6 +214,35 @@ class Picture:
                                 b += c[2]
                                 hits += 1
                                 break
+                cells.append((r, g, b, hits))
+            yield cells
+
+    def render(self, out_w, out_h, ss=4):
+        """Rows of RGB pixels, the colour key where fewer than half of the
+        samples land on a shape."""
+        need = (ss * ss + 1) // 2
+        rows = []
+        for cells in self.coverage(out_w, out_h, ss):
+            row = bytearray()
+            for r, g, b, hits in cells:
+                if hits >= need:
+                    px = (round(r / hits), round(g / hits), round(b / hits))
+                    if near_magenta(px):
+                        raise ValueError("a drawn colour is too close to the colour key")
+                else:
+                    px = MAGENTA
+                row += bytes(px)
+            rows.append(bytes(row))
+        return rows
+
+    def render_rgba(self, out_w, out_h, ss=4):
+        """Rows of RGBA pixels: the colour is the mean of the samples that land
+        on a shape, the opacity the share of samples that do."""
+        samples = ss * ss
+        rows = []
+        for cells in self.coverage(out_w, out_h, ss):
+            row = bytearray()
+            for r, g, b, hits in cells:
                 if hits:
                     alpha = round(255 * hits / samples)
                     row += bytes((round(r / hits), round(g / hits), round(b / hits), alpha))

@@ -111,6 +111,8 @@ private:
     // moves each to Sent once the service has it, so both folders count.
     QSet<QString> filedMessages() const;
     QString filedPath(const QString& stem, const QString& extension) const;
+    // Whether the message's video moves on to Sent, waited for.
+    bool reachesSent(const QString& stem) const;
     bool holdSpace(qint64 maxMs, const std::function<bool(qint64)>& during);
     QImage playedToEnd(const QImage& idle);
     // Two quick taps of the space bar, or clicks on the indicator, then
@@ -151,6 +153,12 @@ QString ProgramXInput::filedPath(const QString& stem, const QString& extension) 
         }
     }
     return {};
+}
+
+bool ProgramXInput::reachesSent(const QString& stem) const {
+    return waitFor(
+        [&] { return filedPath(stem, QStringLiteral(".wmv")).contains(QLatin1String("/Sent/")); },
+        kSettleMs);
 }
 
 // The key goes down and up through the X server, which repeats it meanwhile
@@ -338,13 +346,7 @@ void ProgramXInput::holdingSpaceSendsOneMessage() {
     const QString stem = *added.cbegin();
     QVERIFY2(stem.startsWith(kSender + QLatin1Char(';')), qPrintable(stem));
     // It goes out at once, not at the next cycle.
-    QVERIFY2(
-        waitFor(
-            [&] {
-                return filedPath(stem, QStringLiteral(".wmv")).contains(QLatin1String("/Sent/"));
-            },
-            kSettleMs),
-        "the message was not sent at once");
+    QVERIFY2(reachesSent(stem), "the message was not sent at once");
 
     const Probe media = probe(filedPath(stem, QStringLiteral(".wmv")));
     QVERIFY2(media.errors.isEmpty(), qPrintable(media.errors));
@@ -396,13 +398,7 @@ void ProgramXInput::doubleTapRecordsHandsFreeUntilSpace() {
     QVERIFY2(!stem.isEmpty(), "a press of the space bar did not file exactly one message");
     QVERIFY2(stem.startsWith(kSender + QLatin1Char(';')), qPrintable(stem));
     // Probed once sent, so the file does not move away meanwhile.
-    QVERIFY2(
-        waitFor(
-            [&] {
-                return filedPath(stem, QStringLiteral(".wmv")).contains(QLatin1String("/Sent/"));
-            },
-            kSettleMs),
-        "the message was not sent");
+    QVERIFY2(reachesSent(stem), "the message was not sent");
     // The recording stopped at the press, not at the 30-second limit.
     const Probe media = probe(filedPath(stem, QStringLiteral(".wmv")));
     QVERIFY2(media.errors.isEmpty(), qPrintable(media.errors));
