@@ -15,7 +15,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSet>
+#include <QSettings>
 #include <QTest>
 #include <QWidget>
 
@@ -90,6 +92,7 @@ private Q_SLOTS:
     void doubleTapRecordsHandsFreeUntilSpace();
     void doubleTapThenEscFilesNothing();
     void doubleClickOnIndicatorThenClickFiles();
+    void boxDuringHeldSpaceLeavesRecordingHandsFree();
     void minimisedWithoutTrayCanBeRestored();
     void cleanupTestCase();
 
@@ -446,6 +449,39 @@ void ProgramXInput::doubleClickOnIndicatorThenClickFiles() {
 
 // With no tray to bring it back, a minimised window must stay one the window
 // manager can restore, here by the request a task bar sends on a click.
+// A box that comes up while the space bar is held (the chosen camera is gone)
+// takes the key's release, which the window then never sees: the recording
+// goes on hands-free and the next press files it, rather than running on to
+// the 30-second limit.
+void ProgramXInput::boxDuringHeldSpaceLeavesRecordingHandsFree() {
+    const auto chooseCamera = [this](const QString& id, const QString& name) {
+        QSettings settings(m_client->settingsFile(), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("Settings/camera"), id);
+        settings.setValue(QStringLiteral("Settings/cameraName"), name);
+    };
+    chooseCamera(QStringLiteral("/dev/video9"), QStringLiteral("Old Cam"));
+    const auto backToDefault = qScopeGuard([&] { chooseCamera(QString(), QString()); });
+    const QSet<QString> before = filedMessages();
+    QVERIFY(xdriver::activate(m_window));
+    QVERIFY(xdriver::keyDown(QStringLiteral("space")));
+    const xdriver::WindowId box =
+        xdriver::findWindow(QStringLiteral("^clipnote$"), kSettleMs, true);
+    QVERIFY(xdriver::keyUp(QStringLiteral("space")));
+    QVERIFY2(box != 0, "no box told of the missing camera");
+    QVERIFY(xdriver::activate(box));
+    QVERIFY(xdriver::tapKey(QStringLiteral("Return")));
+    QVERIFY2(recordsHandsFree([] { return true; }),
+             "the recording did not go on once the box was closed");
+    QVERIFY(xdriver::tapKey(QStringLiteral("space")));
+    const QString stem = filedOneMessage(before);
+    QVERIFY2(!stem.isEmpty(), "a press of the space bar did not file exactly one message");
+    QVERIFY2(reachesSent(stem), "the message was not sent");
+    const Probe media = probe(filedPath(stem, QStringLiteral(".wmv")));
+    QVERIFY2(media.errors.isEmpty(), qPrintable(media.errors));
+    QVERIFY2(media.duration >= 1.0 && media.duration < 20.0,
+             qPrintable(QStringLiteral("%1 s").arg(media.duration)));
+}
+
 void ProgramXInput::minimisedWithoutTrayCanBeRestored() {
     const QString title = m_client->mainWindowTitle();
     QVERIFY(xdriver::findWindow(title, 0, true) != 0);

@@ -48,6 +48,10 @@ QString ClientProgram::tempFolder() const {
     return m_root + QStringLiteral("/tmp/clipnote-%1/").arg(::geteuid()) + m_userId;
 }
 
+QString ClientProgram::settingsFile() const {
+    return m_root + QStringLiteral("/config/ZEB/clipnote.conf");
+}
+
 QString ClientProgram::mainWindowTitle() const {
     // xdotool takes POSIX extended expressions: only the dots need escaping.
     return QStringLiteral("^Clipnote- %1$")

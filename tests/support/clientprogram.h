@@ -24,6 +24,8 @@ public:
     // The program's private working folder under its TMPDIR, which holds
     // the recording in progress.
     QString tempFolder() const;
+    // The program's settings file, which it reads again at each use.
+    QString settingsFile() const;
 
     // Starts with the user ID remembered from a last run and the main window
     // at the given place, types the password into the sign-in dialog and
