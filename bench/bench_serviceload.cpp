@@ -9,13 +9,16 @@
 //
 //   bench_serviceload [--clients N] [--seconds S] [--slow-headers M]
 //                     [--database sqlite|postgresql] [--servers N] [--tls]
-//                     [--database-connections N]
+//                     [--database-connections N] [--tls-key ec|rsa]
 //
 // With --database postgresql the servers run on a throwaway PostgreSQL
 // cluster; --servers 2 starts two processes on that one database and spreads
 // the clients over them, so that messages cross from one to the other; with
 // --tls every connection is HTTPS, checked against a certificate made here.
 // --database-connections is handed to every server (their default otherwise).
+// The certificate's key is P-256 unless --tls-key rsa asks for RSA-2048,
+// whose signature makes each new connection's handshake far dearer for the
+// server: the sign-ins, which all open their connections at once, show it.
 
 #include "serverprocess.h"
 #include "service/uploadbody.h"
@@ -80,6 +83,7 @@ struct Options {
     int servers = 1;
     bool postgres = false;
     bool tls = false;
+    bool rsaKey = false;
     // 0: the servers' default.
     int databaseConnections = 0;
 };
@@ -89,6 +93,13 @@ bool parseOptions(int argc, char** argv, Options& options) {
         const std::string_view arg = argv[i];
         if (arg == "--tls") {
             options.tls = true;
+            continue;
+        }
+        if (arg == "--tls-key" && i + 1 < argc) {
+            const std::string_view kind = argv[++i];
+            if (kind != "ec" && kind != "rsa")
+                return false;
+            options.rsaKey = kind == "rsa";
             continue;
         }
         if (arg == "--database" && i + 1 < argc) {
@@ -725,7 +736,7 @@ int main(int argc, char** argv) {
                      "usage: bench_serviceload [--clients N] [--seconds S] [--slow-headers M]\n"
                      "                         [--database sqlite|postgresql] [--servers N] "
                      "[--tls]\n"
-                     "                         [--database-connections N]\n"
+                     "                         [--database-connections N] [--tls-key ec|rsa]\n"
                      "(more than one server needs --database postgresql)\n");
         return 2;
     }
@@ -741,10 +752,13 @@ int main(int argc, char** argv) {
         QProcess openssl;
         openssl.setProcessChannelMode(QProcess::MergedChannels);
         openssl.setStandardOutputFile(QProcess::nullDevice());
+        const QStringList newKey =
+            options.rsaKey ? QStringList{"-newkey", "rsa:2048"}
+                           : QStringList{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256"};
         openssl.start(QStringLiteral("openssl"),
-                      {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                       "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key,
-                       "-out", cert});
+                      QStringList{"req", "-x509"} + newKey +
+                          QStringList{"-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                                      "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert});
         if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
             std::fprintf(stderr, "openssl could not make a certificate\n");
             return 1;
@@ -919,7 +933,9 @@ int main(int argc, char** argv) {
                 "server%s on %s over %s (shared 2-core machine: figures are noisy)\n",
                 options.clients, options.seconds, options.slowHeaders, options.servers,
                 options.servers > 1 ? "s" : "", options.postgres ? "PostgreSQL" : "SQLite",
-                options.tls ? "HTTPS" : "HTTP");
+                !options.tls     ? "HTTP"
+                : options.rsaKey ? "HTTPS (RSA-2048 key)"
+                                 : "HTTPS (P-256 key)");
     std::printf("  requests   %llu in %.1f s = %.1f per second; posted %.1f MB/s, fetched %.1f "
                 "MB/s\n",
                 static_cast<unsigned long long>(loadRequests), loadSeconds,

@@ -56,6 +56,8 @@ struct RequestState {
     HttpRequest request;
     HttpResponse response;
     const Routes::Route* route = nullptr;
+    // The rank of the request's page work: older requests go first.
+    WorkPool::Clock::time_point began = WorkPool::Clock::now();
     std::unique_ptr<BodyReader> body;
     std::atomic<Phase> phase{Phase::AwaitingEnd};
     // Whether the stream's last byte was read out, for its completion.
@@ -316,7 +318,8 @@ struct HttpListener::Impl {
                                  terminationText(code) + ")");
             // The page's own bookkeeping may wait on the database.
             self->pages.submit(
-                [stream = state->response.stream, complete] { stream->done(complete); });
+                [stream = state->response.stream, complete] { stream->done(complete); },
+                state->began);
         }
         delete state;
     }
@@ -454,29 +457,31 @@ struct HttpListener::Impl {
         }
         state->phase = Phase::Working;
         MHD_suspend_connection(state->connection);
-        pages.submit([state, work, after, resume] {
-            if (!resume) {
-                work();
-                return;
-            }
-            Phase next = after;
-            try {
-                const bool hadBody = state->body != nullptr;
-                work();
-                if (!hadBody && state->body)
-                    next = Phase::ReadyForBody;
-            } catch (const std::exception& e) {
-                logServerProblem(state->request.path + " failed: " + e.what());
-                state->body.reset();
-                plainReply(state->response, 500, kFailed);
-            } catch (...) {
-                logServerProblem(state->request.path + " failed");
-                state->body.reset();
-                plainReply(state->response, 500, kFailed);
-            }
-            state->phase = next;
-            MHD_resume_connection(state->connection);
-        });
+        pages.submit(
+            [state, work, after, resume] {
+                if (!resume) {
+                    work();
+                    return;
+                }
+                Phase next = after;
+                try {
+                    const bool hadBody = state->body != nullptr;
+                    work();
+                    if (!hadBody && state->body)
+                        next = Phase::ReadyForBody;
+                } catch (const std::exception& e) {
+                    logServerProblem(state->request.path + " failed: " + e.what());
+                    state->body.reset();
+                    plainReply(state->response, 500, kFailed);
+                } catch (...) {
+                    logServerProblem(state->request.path + " failed");
+                    state->body.reset();
+                    plainReply(state->response, 500, kFailed);
+                }
+                state->phase = next;
+                MHD_resume_connection(state->connection);
+            },
+            state->began);
         return MHD_YES;
     }
 

@@ -15,10 +15,10 @@ WorkPool::~WorkPool() {
         thread.join();
 }
 
-void WorkPool::submit(std::function<void()> job) {
+void WorkPool::submit(std::function<void()> job, Clock::time_point rank) {
     {
         std::lock_guard lock(m_mutex);
-        m_jobs.push_back(std::move(job));
+        m_jobs.emplace(std::pair(rank, m_submitted++), std::move(job));
     }
     m_wake.notify_one();
 }
@@ -34,8 +34,8 @@ void WorkPool::work() {
         m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
         if (m_jobs.empty())
             return;
-        std::function<void()> job = std::move(m_jobs.front());
-        m_jobs.pop_front();
+        std::function<void()> job = std::move(m_jobs.begin()->second);
+        m_jobs.erase(m_jobs.begin());
         ++m_running;
         lock.unlock();
         job();
