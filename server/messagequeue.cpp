@@ -189,19 +189,21 @@ void MessageQueue::release(const WaitingMessage& message) {
 void MessageQueue::renewClaims() {
     if (m_db.kind() != Database::Kind::Postgres)
         return;
-    std::vector<std::int64_t> ids;
+    // All in one statement: the ids as one array value.
+    std::string ids;
     {
         std::lock_guard claims(m_claimMutex);
-        ids.assign(m_delivering.begin(), m_delivering.end());
+        for (const std::int64_t id : m_delivering)
+            ids += (ids.empty() ? "" : ",") + std::to_string(id);
     }
+    if (ids.empty())
+        return;
     auto guard = m_db.lock();
-    const std::int64_t until = m_clock->unixNow() + kClaimSeconds;
-    for (const std::int64_t id : ids)
-        Statement(m_db, "UPDATE messages SET claimed_until = ? WHERE id = ? AND "
-                        "claimed_until IS NOT NULL")
-            .bind(1, until)
-            .bind(2, id)
-            .run();
+    Statement(m_db, "UPDATE messages SET claimed_until = ? WHERE id = ANY(CAST(? AS BIGINT[])) "
+                    "AND claimed_until IS NOT NULL")
+        .bind(1, m_clock->unixNow() + kClaimSeconds)
+        .bind(2, "{" + ids + "}")
+        .run();
 }
 
 bool MessageQueue::isClaimed(std::int64_t id, std::int64_t claimedUntil) const {

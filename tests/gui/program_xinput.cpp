@@ -77,6 +77,13 @@ bool isUniform(const QImage& image) {
     }
     return true;
 }
+// Two taps of the space bar 120 ms apart.
+bool doubleTapSpace() {
+    return xdriver::xdotool({QStringLiteral("key"), QStringLiteral("--delay"),
+                             QStringLiteral("120"), QStringLiteral("space"),
+                             QStringLiteral("space")});
+}
+
 } // namespace
 
 class ProgramXInput : public QObject {
@@ -123,6 +130,10 @@ private:
     bool recordsHandsFree(const std::function<bool()>& doubleTap);
     // The one message filed since `before`, once it is filed; empty if none.
     QString filedOneMessage(const QSet<QString>& before);
+    // The one message filed since `before`, once sent, when its video plays
+    // and is 1-20 s long (it ended at a press, not at the 30-second limit);
+    // otherwise empty, with the reason in `why`.
+    QString sentShortMessage(const QSet<QString>& before, QString* why);
 
     TestEnvironment m_env;
     ServerProcess m_server;
@@ -222,6 +233,29 @@ QString ProgramXInput::filedOneMessage(const QSet<QString>& before) {
         return {};
     const QSet<QString> added = filedMessages() - before;
     return added.size() == 1 ? *added.cbegin() : QString();
+}
+
+QString ProgramXInput::sentShortMessage(const QSet<QString>& before, QString* why) {
+    const QString stem = filedOneMessage(before);
+    if (stem.isEmpty()) {
+        *why = QStringLiteral("the press did not file exactly one message");
+        return {};
+    }
+    // Probed once sent, so the file does not move away meanwhile.
+    if (!reachesSent(stem)) {
+        *why = QStringLiteral("the message was not sent");
+        return {};
+    }
+    const Probe media = probe(filedPath(stem, QStringLiteral(".wmv")));
+    if (!media.errors.isEmpty()) {
+        *why = media.errors;
+        return {};
+    }
+    if (media.duration < 1.0 || media.duration >= 20.0) {
+        *why = QStringLiteral("the message lasts %1 s").arg(media.duration);
+        return {};
+    }
+    return stem;
 }
 
 void ProgramXInput::initTestCase() {
@@ -390,34 +424,20 @@ void ProgramXInput::clickAfterRecordingReachesOtherWindow() {
 // up, and the next press files it, once.
 void ProgramXInput::doubleTapRecordsHandsFreeUntilSpace() {
     const QSet<QString> before = filedMessages();
-    QVERIFY2(recordsHandsFree([] {
-                 return xdriver::xdotool({QStringLiteral("key"), QStringLiteral("--delay"),
-                                          QStringLiteral("120"), QStringLiteral("space"),
-                                          QStringLiteral("space")});
-             }),
+    QVERIFY2(recordsHandsFree(doubleTapSpace),
              "a double tap of the space bar did not keep recording once the key was up");
     QVERIFY(xdriver::tapKey(QStringLiteral("space")));
-    const QString stem = filedOneMessage(before);
-    QVERIFY2(!stem.isEmpty(), "a press of the space bar did not file exactly one message");
+    QString why;
+    const QString stem = sentShortMessage(before, &why);
+    QVERIFY2(!stem.isEmpty(), qPrintable(why));
     QVERIFY2(stem.startsWith(kSender + QLatin1Char(';')), qPrintable(stem));
-    // Probed once sent, so the file does not move away meanwhile.
-    QVERIFY2(reachesSent(stem), "the message was not sent");
-    // The recording stopped at the press, not at the 30-second limit.
-    const Probe media = probe(filedPath(stem, QStringLiteral(".wmv")));
-    QVERIFY2(media.errors.isEmpty(), qPrintable(media.errors));
-    QVERIFY2(media.duration >= 1.0 && media.duration < 20.0,
-             qPrintable(QStringLiteral("%1 s").arg(media.duration)));
 }
 
 // Esc throws a locked recording away: nothing filed, no recording left in
 // the temporary folder, and the window stays.
 void ProgramXInput::doubleTapThenEscFilesNothing() {
     const QSet<QString> before = filedMessages();
-    QVERIFY2(recordsHandsFree([] {
-                 return xdriver::xdotool({QStringLiteral("key"), QStringLiteral("--delay"),
-                                          QStringLiteral("120"), QStringLiteral("space"),
-                                          QStringLiteral("space")});
-             }),
+    QVERIFY2(recordsHandsFree(doubleTapSpace),
              "a double tap of the space bar did not keep recording once the key was up");
     QVERIFY(xdriver::tapKey(QStringLiteral("Escape")));
     QVERIFY2(waitFor([this] { return !recordingShown() && !recordingPending(); }, kSettleMs),
@@ -447,8 +467,6 @@ void ProgramXInput::doubleClickOnIndicatorThenClickFiles() {
     QVERIFY2(stem.startsWith(kSender + QLatin1Char(';')), qPrintable(stem));
 }
 
-// With no tray to bring it back, a minimised window must stay one the window
-// manager can restore, here by the request a task bar sends on a click.
 // A box that comes up while the space bar is held (the chosen camera is gone)
 // takes the key's release, which the window then never sees: the recording
 // goes on hands-free and the next press files it, rather than running on to
@@ -473,15 +491,12 @@ void ProgramXInput::boxDuringHeldSpaceLeavesRecordingHandsFree() {
     QVERIFY2(recordsHandsFree([] { return true; }),
              "the recording did not go on once the box was closed");
     QVERIFY(xdriver::tapKey(QStringLiteral("space")));
-    const QString stem = filedOneMessage(before);
-    QVERIFY2(!stem.isEmpty(), "a press of the space bar did not file exactly one message");
-    QVERIFY2(reachesSent(stem), "the message was not sent");
-    const Probe media = probe(filedPath(stem, QStringLiteral(".wmv")));
-    QVERIFY2(media.errors.isEmpty(), qPrintable(media.errors));
-    QVERIFY2(media.duration >= 1.0 && media.duration < 20.0,
-             qPrintable(QStringLiteral("%1 s").arg(media.duration)));
+    QString why;
+    QVERIFY2(!sentShortMessage(before, &why).isEmpty(), qPrintable(why));
 }
 
+// With no tray to bring it back, a minimised window must stay one the window
+// manager can restore, here by the request a task bar sends on a click.
 void ProgramXInput::minimisedWithoutTrayCanBeRestored() {
     const QString title = m_client->mainWindowTitle();
     QVERIFY(xdriver::findWindow(title, 0, true) != 0);

@@ -241,21 +241,30 @@ void TestMessageQueue::claimOfAProcessThatDiedLapses() {
         QSKIP("claims are shared between processes on PostgreSQL only");
     makeQueue();
     MessageQueue other(*m_db, m_folder->path().toStdString() + "/messages", m_clock, {});
+    // Two deliveries under way, renewed together.
     QVERIFY(enqueue("bob", "bob;alice;1"));
+    QVERIFY(enqueue("carol", "carol;alice;1"));
     const auto delivering = m_queue->claimOldest("bob");
+    const auto alsoDelivering = m_queue->claimOldest("carol");
     QVERIFY(delivering);
+    QVERIFY(alsoDelivering);
     const std::chrono::seconds claim(MessageQueue::kClaimSeconds);
     for (int round = 0; round < 3; ++round) {
         m_clock->advance(claim * 3 / 4);
         m_queue->renewClaims();
         QVERIFY(!other.claimOldest("bob"));
+        QVERIFY(!other.claimOldest("carol"));
     }
-    // Its process is gone: nothing renews the claim any more.
+    // Its process is gone: nothing renews the claims any more.
     m_clock->advance(claim + std::chrono::seconds(1));
     const auto takenOver = other.claimOldest("bob");
     QVERIFY(takenOver);
     QCOMPARE(takenOver->id, delivering->id);
     other.release(*takenOver);
+    const auto alsoTakenOver = other.claimOldest("carol");
+    QVERIFY(alsoTakenOver);
+    QCOMPARE(alsoTakenOver->id, alsoDelivering->id);
+    other.release(*alsoTakenOver);
 }
 
 QTEST_GUILESS_MAIN(TestMessageQueue)
